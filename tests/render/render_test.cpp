@@ -1,0 +1,507 @@
+// The effect's pixels, rendered through the built module with the test host.
+#include "loaded_plugin.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using nimbra_test::kFilter;
+using nimbra_test::kGeneral;
+using nimbra_test::LoadedPlugin;
+using testhost::Components;
+using testhost::Depth;
+using testhost::Image;
+using Px = std::array<double, 4>;
+
+/// One instance with a Source and a destination image, both clips formatted to match.
+struct Rig {
+    explicit Rig(OfxRectI sourceBounds, OfxRectI destinationBounds,
+                 Components components = Components::RGBA, Depth depth = Depth::Byte,
+                 const std::string& context = kFilter)
+        : fx(p.instantiate(context)) {
+        fx.clip("Source").setFormat(components, depth);
+        fx.clip("Output").setFormat(components, depth);
+        src = p.host.makeImage(sourceBounds, components, depth);
+        dst = p.host.makeImage(destinationBounds, components, depth);
+        fx.clip("Source").setImage(src);
+        fx.clip("Output").setImage(dst);
+    }
+    OfxStatus render(OfxRectI window, double time = 0.0) {
+        return p.session.render(fx, time, window);
+    }
+    OfxStatus renderAll() { return render(dst->bounds()); }
+    void set(const char* name, std::vector<double> values) { fx.param(name).setValue(values); }
+    Px out(int x, int y) const { return pixel(*dst, x, y); }
+    static Px pixel(const Image& image, int x, int y) {
+        Px v{0, 0, 0, 0};
+        for (int c = 0; c < image.channels(); ++c)
+            v[static_cast<size_t>(c)] = image.get(x, y, c);
+        return v;
+    }
+    /// Every render ends here: no image kept, nothing written outside the destination.
+    void checkClean() const {
+        EXPECT_TRUE(p.host.allImagesReleased());
+        EXPECT_TRUE(dst->guardsIntact());
+    }
+
+    LoadedPlugin p;
+    testhost::Effect& fx;
+    std::shared_ptr<Image> src;
+    std::shared_ptr<Image> dst;
+};
+
+void paint(Image& image, int x, int y, const std::vector<double>& raw) {
+    for (size_t c = 0; c < raw.size(); ++c)
+        image.set(x, y, static_cast<int>(c), raw[c]);
+}
+
+void paintRect(Image& image, OfxRectI r, const std::vector<double>& raw) {
+    for (int y = r.y1; y < r.y2; ++y)
+        for (int x = r.x1; x < r.x2; ++x)
+            paint(image, x, y, raw);
+}
+
+bool sameImage(const Image& a, const Image& b) {
+    for (int y = a.bounds().y1; y < a.bounds().y2; ++y)
+        for (int x = a.bounds().x1; x < a.bounds().x2; ++x)
+            if (Rig::pixel(a, x, y) != Rig::pixel(b, x, y))
+                return false;
+    return true;
+}
+
+// One text pixel at (10,10) of a 40×30 transparent 8-bit frame; each case probes one output
+// pixel after setting a few parameters.
+TEST(RenderPixels, CompositingArithmeticIsBitExact) {
+    struct Case {
+        const char* what;
+        std::vector<std::pair<const char*, std::vector<double>>> params;
+        std::vector<double> textPixel;
+        int x, y;
+        std::vector<double> probeSource; ///< painted at (x, y) first when not empty
+        Px expected;
+    };
+    const std::vector<double> text = {252, 252, 252, 252};
+    const std::vector<Case> cases = {
+        {"text pixel recomputed under a plate", {}, text, 10, 10, {}, {251, 251, 251, 252}},
+        {"transparent pixel inside the plate", {}, text, 12, 12, {}, {0, 0, 0, 255}},
+        {"alpha 20 is below the threshold: filled",
+         {},
+         text,
+         12,
+         12,
+         {20, 20, 20, 20},
+         {0, 0, 0, 255}},
+        {"alpha 26 is text: keeps its colour", {}, text, 12, 12, {26, 0, 0, 26}, {26, 0, 0, 26}},
+        {"half-transparent white fill",
+         {{"fillColor", {1, 1, 1, 0.5}}},
+         text,
+         12,
+         12,
+         {},
+         {63, 63, 63, 127}},
+        {"stroke 2.5 at distance 1.75",
+         {{"marginX", {0.875}}, {"marginY", {5}}, {"strokeWidth", {2.5}}},
+         text,
+         10,
+         12,
+         {},
+         {143, 143, 143, 191}},
+        {"stroke coverage 0.5 inside the fill",
+         {{"marginX", {0.75}}, {"marginY", {5}}, {"strokeWidth", {2}}},
+         text,
+         10,
+         12,
+         {},
+         {63, 63, 63, 127}},
+        {"stroke width 0 draws no outline", {{"strokeWidth", {0}}}, text, 10 - 40, 0, {}, {}},
+        {"stroke width 1 on the outline",
+         {{"marginY", {5}}, {"strokeWidth", {1}}},
+         text,
+         0,
+         5,
+         {},
+         {255, 255, 255, 255}},
+        {"stroke width 1 at distance 0.5",
+         {{"marginX", {0.25}}, {"marginY", {5}}, {"strokeWidth", {1}}},
+         text,
+         10,
+         12,
+         {},
+         {63, 63, 63, 127}},
+        {"stroke width 1 leaves distance 1 to the fill",
+         {{"marginX", {0.5}}, {"marginY", {5}}, {"strokeWidth", {1}}},
+         text,
+         10,
+         12,
+         {},
+         {0, 0, 0, 255}},
+        {"fill and stroke off: text recomputed",
+         {{"fillEnabled", {0}}, {"strokeEnabled", {0}}, {"strokeWidth", {3}}},
+         text,
+         10,
+         10,
+         {},
+         {251, 251, 251, 252}},
+        {"fill and stroke off: empty stays empty",
+         {{"fillEnabled", {0}}, {"strokeEnabled", {0}}},
+         text,
+         12,
+         12,
+         {},
+         {0, 0, 0, 0}},
+        {"fill colour saturates per channel",
+         {{"fillColor", {2, -1, 0.5, 1}}},
+         text,
+         12,
+         12,
+         {},
+         {255, 0, 127, 255}},
+        {"NaN fill colour stores 0",
+         {{"fillColor", {std::numeric_limits<double>::quiet_NaN(), 1, 1, 1}}},
+         text,
+         12,
+         12,
+         {},
+         {0, 255, 255, 255}},
+        {"colour above alpha does not wrap", {}, text, 12, 12, {250, 0, 0, 30}, {249, 0, 0, 30}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Rig rig({0, 0, 40, 30}, {0, 0, 40, 30});
+        paint(*rig.src, 10, 10, c.textPixel);
+        if (!c.probeSource.empty())
+            paint(*rig.src, c.x, c.y, c.probeSource);
+        for (const auto& [name, values] : c.params)
+            rig.set(name, values);
+        ASSERT_EQ(rig.renderAll(), kOfxStatOK);
+        if (c.x < 0) { // no outline anywhere: every non-text pixel is plain fill or empty
+            for (int y = 0; y < 30; ++y)
+                for (int x = 0; x < 40; ++x)
+                    if (!(x == 10 && y == 10)) {
+                        EXPECT_EQ(rig.out(x, y)[0], 0) << x << "," << y;
+                    }
+        } else {
+            EXPECT_EQ(rig.out(c.x, c.y), c.expected);
+        }
+        rig.checkClean();
+    }
+}
+
+// The plate edges are found through where the fill starts and stops.
+TEST(RenderPixels, PlateGeometryAndShapes) {
+    Rig rig({0, 0, 1920, 1080}, {0, 0, 1920, 1080});
+    paintRect(*rig.src, {100, 50, 301, 81}, {255, 255, 255, 255});
+    ASSERT_EQ(rig.renderAll(), kOfxStatOK);
+    auto alpha = [&](int x, int y) { return rig.out(x, y)[3]; };
+    EXPECT_EQ(alpha(60, 60), 255);
+    EXPECT_EQ(alpha(59, 60), 0);
+    EXPECT_EQ(alpha(340, 60), 255);
+    EXPECT_EQ(alpha(341, 60), 0);
+    EXPECT_EQ(alpha(200, 30), 255);
+    EXPECT_EQ(alpha(200, 29), 0);
+    EXPECT_EQ(alpha(200, 100), 255);
+    EXPECT_EQ(alpha(200, 101), 0);
+    rig.checkClean();
+
+    // A corner radius larger than half the short side makes a pill: the corners are cut, the
+    // middle of the short sides is not.
+    rig.set("cornerSize", {100});
+    ASSERT_EQ(rig.renderAll(), kOfxStatOK);
+    EXPECT_EQ(alpha(60, 30), 0);
+    EXPECT_EQ(alpha(60, 65), 255);
+    EXPECT_EQ(alpha(95, 30), 255); // centre (95,65), radius 35
+    EXPECT_EQ(alpha(340, 100), 0);
+    rig.set("cornerSize", {-5});
+    ASSERT_EQ(rig.renderAll(), kOfxStatOK);
+    EXPECT_EQ(alpha(60, 30), 255);
+    EXPECT_EQ(alpha(340, 100), 255);
+    rig.checkClean();
+
+    // Pushed up past the frame, the plate clamps to an inverted strip: no fill anywhere, and
+    // a stroke at most along the clamped edge line.
+    Rig small({0, 0, 60, 40}, {0, 0, 60, 40});
+    small.set("yOffset", {100});
+    small.set("marginY", {0});
+    small.set("strokeWidth", {2});
+    paint(*small.src, 30, 10, {255, 255, 255, 255});
+    ASSERT_EQ(small.renderAll(), kOfxStatOK);
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 60; ++x)
+            if (!(x == 30 && y == 10)) {
+                EXPECT_EQ(small.out(x, y)[3], y == 39 ? 255 : 0) << x << "," << y;
+            }
+    small.checkClean();
+}
+
+TEST(RenderPixels, NothingDetectedCopiesAndNoSourceGivesZeros) {
+    Rig rig({0, 0, 20, 10}, {0, 0, 20, 10});
+    paintRect(*rig.src, {0, 0, 20, 10}, {7, 9, 11, 13}); // alpha 13 < 25.5
+    rig.set("strokeWidth", {4});
+    ASSERT_EQ(rig.renderAll(), kOfxStatOK);
+    EXPECT_TRUE(sameImage(*rig.src, *rig.dst));
+    rig.checkClean();
+
+    // A destination wider than the source: the uncovered pixels become zero.
+    Rig wide({0, 0, 10, 10}, {-5, 0, 15, 10});
+    wide.dst->fill({1, 2, 3, 4});
+    paintRect(*wide.src, {0, 0, 10, 10}, {7, 9, 11, 13});
+    ASSERT_EQ(wide.renderAll(), kOfxStatOK);
+    EXPECT_EQ(wide.out(-5, 3), (Px{0, 0, 0, 0}));
+    EXPECT_EQ(wide.out(14, 3), (Px{0, 0, 0, 0}));
+    EXPECT_EQ(wide.out(4, 3), (Px{7, 9, 11, 13}));
+    wide.checkClean();
+
+    Rig none({0, 0, 20, 10}, {0, 0, 20, 10});
+    none.fx.clip("Source").clearImages();
+    none.dst->fill({1, 2, 3, 4});
+    ASSERT_EQ(none.render({2, 2, 8, 6}), kOfxStatOK);
+    EXPECT_EQ(none.out(2, 2), (Px{0, 0, 0, 0}));
+    EXPECT_EQ(none.out(7, 5), (Px{0, 0, 0, 0}));
+    EXPECT_EQ(none.out(8, 5), (Px{1, 2, 3, 4}));
+    EXPECT_EQ(none.out(1, 2), (Px{1, 2, 3, 4}));
+    none.checkClean();
+}
+
+TEST(RenderPixels, FloatOutputIsNotClamped) {
+    Rig rig({0, 0, 40, 30}, {0, 0, 40, 30}, Components::RGBA, Depth::Float);
+    paint(*rig.src, 10, 10, {1, 1, 1, 1});
+    rig.set("fillColor", {2, -1, 0.5, 1});
+    ASSERT_EQ(rig.renderAll(), kOfxStatOK);
+    EXPECT_EQ(rig.out(12, 12), (Px{2, -1, 0.5, 1}));
+    rig.checkClean();
+}
+
+// The plate is measured from the source's lower-left corner whatever the output's bounds.
+TEST(RenderPixels, PlateStaysOnTheTextWhenBoundsDiffer) {
+    Rig rig({0, 0, 100, 50}, {-10, -10, 110, 60});
+    paint(*rig.src, 50, 25, {255, 255, 255, 255});
+    ASSERT_EQ(rig.renderAll(), kOfxStatOK);
+    EXPECT_EQ(rig.out(10, 25)[3], 255);
+    EXPECT_EQ(rig.out(9, 25)[3], 0);
+    EXPECT_EQ(rig.out(90, 25)[3], 255);
+    EXPECT_EQ(rig.out(91, 25)[3], 0);
+    EXPECT_EQ(rig.out(50, 5)[3], 255);
+    EXPECT_EQ(rig.out(50, 4)[3], 0);
+    EXPECT_EQ(rig.out(50, 45)[3], 255);
+    EXPECT_EQ(rig.out(50, 46)[3], 0);
+    EXPECT_EQ(rig.out(-10, -10), (Px{0, 0, 0, 0}));
+    EXPECT_EQ(rig.out(105, 55), (Px{0, 0, 0, 0}));
+    rig.checkClean();
+}
+
+TEST(RenderPixels, TilesThreadCountsAndRenderScaleDoNotChangePixels) {
+    auto scene = [](Rig& rig) {
+        paintRect(*rig.src, {30, 20, 70, 30}, {200, 100, 50, 200});
+        paintRect(*rig.src, {40, 24, 44, 40}, {255, 255, 255, 255});
+        rig.set("cornerSize", {6});
+        rig.set("strokeWidth", {2.5});
+        rig.set("fillColor", {0.2, 0.3, 0.4, 0.7});
+    };
+    const OfxRectI frame{0, 0, 120, 64};
+    Rig whole(frame, frame);
+    scene(whole);
+    whole.p.host.setNumCPUs(1);
+    ASSERT_EQ(whole.renderAll(), kOfxStatOK);
+    whole.checkClean();
+
+    Rig tiled(frame, frame);
+    scene(tiled);
+    for (OfxRectI tile : {OfxRectI{0, 0, 60, 32}, OfxRectI{60, 0, 120, 32}, OfxRectI{0, 32, 60, 64},
+                          OfxRectI{60, 32, 120, 64}})
+        ASSERT_EQ(tiled.render(tile), kOfxStatOK);
+    EXPECT_TRUE(sameImage(*whole.dst, *tiled.dst));
+    tiled.checkClean();
+
+    for (unsigned cpus : {2u, 3u, 8u}) {
+        SCOPED_TRACE(cpus);
+        Rig threaded(frame, frame);
+        scene(threaded);
+        threaded.p.host.setNumCPUs(cpus);
+        ASSERT_EQ(threaded.renderAll(), kOfxStatOK);
+        EXPECT_TRUE(sameImage(*whole.dst, *threaded.dst));
+        threaded.checkClean();
+    }
+
+    Rig scaled(frame, frame);
+    scene(scaled);
+    ASSERT_EQ(scaled.p.session.render(scaled.fx, 0.0, frame, {0.5, 0.5}), kOfxStatOK);
+    EXPECT_TRUE(sameImage(*whole.dst, *scaled.dst));
+    scaled.checkClean();
+}
+
+TEST(RenderPixels, RefusedDestinationsAndFormatsLeaveTheImageAlone) {
+    const std::vector<double> sentinel = {9, 8, 7, 6};
+    {
+        Rig rig({0, 0, 20, 10}, {0, 0, 10, 10}); // does not cover the window
+        rig.dst->fill(sentinel);
+        EXPECT_EQ(rig.render({0, 0, 20, 10}), kOfxStatErrImageFormat);
+        EXPECT_EQ(rig.out(5, 5), (Px{9, 8, 7, 6}));
+        rig.checkClean();
+    }
+    {
+        // Both images 16-bit while the Output clip says 8-bit.
+        Rig rig({0, 0, 10, 10}, {0, 0, 10, 10}, Components::RGBA, Depth::Short);
+        rig.fx.clip("Output").setFormat(Components::RGBA, Depth::Byte);
+        rig.dst->fill(sentinel);
+        EXPECT_EQ(rig.renderAll(), kOfxStatErrImageFormat);
+        EXPECT_EQ(rig.out(5, 5), (Px{9, 8, 7, 6}));
+        rig.checkClean();
+    }
+    {
+        Rig rig({0, 0, 10, 10}, {0, 0, 10, 10}, Components::RGBA, Depth::Byte);
+        rig.fx.clip("Output").setFormat(Components::Alpha, Depth::Byte);
+        rig.dst->fill(sentinel);
+        EXPECT_EQ(rig.renderAll(), kOfxStatErrImageFormat);
+        EXPECT_EQ(rig.out(5, 5), (Px{9, 8, 7, 6}));
+        rig.checkClean();
+    }
+    for (const char* depth : {"OfxBitDepthNone", "OfxBitDepthHalf", "OfxBitDepthByteBGR"}) {
+        SCOPED_TRACE(depth);
+        Rig rig({0, 0, 10, 10}, {0, 0, 10, 10});
+        rig.fx.clip("Output").props().setString(kOfxImageEffectPropPixelDepth, depth);
+        rig.dst->fill(sentinel);
+        EXPECT_EQ(rig.renderAll(), kOfxStatErrUnsupported);
+        EXPECT_EQ(rig.out(5, 5), (Px{9, 8, 7, 6}));
+        rig.checkClean();
+    }
+    struct Mismatch {
+        Components c;
+        Depth d;
+    };
+    for (Mismatch m :
+         {Mismatch{Components::RGBA, Depth::Short}, Mismatch{Components::Alpha, Depth::Byte}}) {
+        Rig rig({0, 0, 10, 10}, {0, 0, 10, 10});
+        rig.src = rig.p.host.makeImage({0, 0, 10, 10}, m.c, m.d);
+        rig.fx.clip("Source").setImage(rig.src);
+        rig.dst->fill(sentinel);
+        EXPECT_EQ(rig.renderAll(), kOfxStatErrFormat);
+        EXPECT_EQ(rig.out(5, 5), (Px{9, 8, 7, 6}));
+        rig.checkClean();
+    }
+}
+
+TEST(RenderPixels, PremultiplicationStates) {
+    struct Case {
+        const char* state;
+        Px text, outside;
+    };
+    // Text (100,50,25,200) and an outside-the-plate pixel (80,40,20,0) with colour but no
+    // alpha: straight reads keep both as they are, premultiplied reads zero the second.
+    const Case cases[] = {
+        {kOfxImageUnPreMultiplied, {100, 50, 25, 200}, {80, 40, 20, 0}},
+        {kOfxImagePreMultiplied, {100, 50, 25, 200}, {0, 0, 0, 0}},
+        {kOfxImageOpaque, {100, 50, 25, 200}, {0, 0, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.state);
+        Rig rig({0, 0, 100, 40}, {0, 0, 100, 40});
+        rig.fx.clip("Source").setPremultiplication(c.state);
+        paint(*rig.src, 10, 10, {100, 50, 25, 200});
+        paint(*rig.src, 90, 35, {80, 40, 20, 0});
+        rig.set("fillColor", {0.5, 0.25, 1, 0.5});
+        ASSERT_EQ(rig.renderAll(), kOfxStatOK);
+        Px text = rig.out(10, 10);
+        for (int ch = 0; ch < 4; ++ch) // float round trips may land one below
+            EXPECT_NEAR(text[ch], c.text[ch], 1.0) << ch;
+        EXPECT_EQ(rig.out(90, 35), c.outside);
+        // Half-alpha fill over nothing: straight keeps the fill colour, premultiplied scales.
+        const bool straight = std::string(c.state) == kOfxImageUnPreMultiplied;
+        EXPECT_EQ(rig.out(12, 12), straight ? (Px{63, 31, 127, 127}) : (Px{31, 15, 63, 127}));
+        rig.checkClean();
+    }
+}
+
+TEST(RenderPixels, AllSixFormats) {
+    const Depth depths[] = {Depth::Byte, Depth::Short, Depth::Float};
+    const double full[] = {255, 65535, 1};
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        Rig rgba({0, 0, 80, 40}, {0, 0, 80, 40}, Components::RGBA, depths[i]);
+        paint(*rgba.src, 10, 10, {full[i], full[i], full[i], full[i]});
+        rgba.set("fillColor", {1, 0, 0, 1});
+        ASSERT_EQ(rgba.renderAll(), kOfxStatOK);
+        EXPECT_EQ(rgba.out(12, 12), (Px{full[i], 0, 0, full[i]}));
+        EXPECT_EQ(rgba.out(10, 10), (Px{full[i], full[i], full[i], full[i]}));
+        EXPECT_EQ(rgba.out(79, 39), (Px{0, 0, 0, 0}));
+        rgba.checkClean();
+
+        // Alpha images are copied whatever the parameters say.
+        Rig alpha({0, 0, 40, 30}, {0, 0, 40, 30}, Components::Alpha, depths[i]);
+        alpha.src->set(10, 10, 0, full[i]);
+        alpha.src->set(3, 3, 0, full[i] / 100);
+        alpha.set("strokeWidth", {5});
+        ASSERT_EQ(alpha.renderAll(), kOfxStatOK);
+        EXPECT_TRUE(sameImage(*alpha.src, *alpha.dst));
+        alpha.checkClean();
+    }
+}
+
+TEST(RenderPixels, OutputOutsideTheWindowIsUntouched) {
+    Rig rig({0, 0, 40, 30}, {0, 0, 40, 30});
+    paint(*rig.src, 10, 10, {255, 255, 255, 255});
+    rig.dst->fill({1, 2, 3, 4});
+    ASSERT_EQ(rig.render({5, 5, 15, 15}), kOfxStatOK);
+    for (int y = 0; y < 30; ++y)
+        for (int x = 0; x < 40; ++x) {
+            const bool inside = x >= 5 && x < 15 && y >= 5 && y < 15;
+            EXPECT_EQ(rig.out(x, y) == (Px{1, 2, 3, 4}), !inside) << x << "," << y;
+        }
+    rig.checkClean();
+}
+
+TEST(RenderPixels, AbortLeavesLaterRowsUnwritten) {
+    Rig rig({0, 0, 10, 8}, {0, 0, 10, 8});
+    paint(*rig.src, 5, 5, {255, 255, 255, 255});
+    rig.p.host.setNumCPUs(1);
+    rig.dst->fill({1, 2, 3, 4});
+    int calls = 0;
+    rig.p.host.setAbortHook([&](OfxImageEffectHandle) { return ++calls >= 3 ? 1 : 0; });
+    ASSERT_EQ(rig.renderAll(), kOfxStatOK);
+    EXPECT_GE(rig.p.host.abortCalls(), 3);
+    for (int y = 0; y < 8; ++y)
+        EXPECT_EQ(rig.out(2, y) == (Px{1, 2, 3, 4}), y >= 2) << y;
+    EXPECT_EQ(rig.out(2, 1), (Px{0, 0, 0, 255}));
+    rig.checkClean();
+}
+
+// MLT's habits: straight 8-bit RGBA in top-down rows, a new instance for every frame and a
+// sequence around each render.
+TEST(RenderPixels, MltLikeSession) {
+    LoadedPlugin p;
+    p.host.setFlavour(testhost::Flavour::MltLike);
+    ASSERT_EQ(p.session.load(), kOfxStatOK);
+    ASSERT_EQ(p.session.describe(), kOfxStatOK);
+    ASSERT_EQ(p.session.describeInContext(kFilter), kOfxStatOK);
+    for (double frame : {0.0, 1.0, 2.0}) {
+        SCOPED_TRACE(frame);
+        testhost::InstanceResult created = p.session.createInstance(kFilter);
+        ASSERT_EQ(created.status, kOfxStatOK);
+        testhost::Effect& fx = *created.instance;
+        auto src = p.host.makeImage({0, 0, 64, 36}, Components::RGBA, Depth::Byte);
+        auto dst = p.host.makeImage({0, 0, 64, 36}, Components::RGBA, Depth::Byte);
+        ASSERT_EQ(src->order(), testhost::RowOrder::TopDown);
+        paint(*src, 20 + static_cast<int>(frame), 18, {200, 100, 50, 255});
+        fx.clip("Source").setImage(src);
+        fx.clip("Output").setImage(dst);
+        ASSERT_EQ(p.session.beginSequenceRender(fx, {frame, frame}), kOfxStatReplyDefault);
+        ASSERT_EQ(p.session.render(fx, frame, {0, 0, 64, 36}), kOfxStatOK);
+        ASSERT_EQ(p.session.endSequenceRender(fx, {frame, frame}), kOfxStatReplyDefault);
+        const int textX = 20 + static_cast<int>(frame);
+        EXPECT_EQ(Rig::pixel(*dst, textX, 18), (Px{200, 100, 50, 255}));
+        EXPECT_EQ(Rig::pixel(*dst, textX - 19, 18), (Px{0, 0, 0, 255}));
+        EXPECT_EQ(Rig::pixel(*dst, textX, 0), (Px{0, 0, 0, 255}));
+        EXPECT_EQ(Rig::pixel(*dst, textX + 41, 18), (Px{0, 0, 0, 0}));
+        EXPECT_EQ(p.session.destroyInstance(fx), kOfxStatOK);
+        EXPECT_TRUE(p.host.allImagesReleased());
+        EXPECT_TRUE(dst->guardsIntact());
+    }
+}
+
+} // namespace
