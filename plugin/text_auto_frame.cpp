@@ -1,6 +1,10 @@
 #include "text_auto_frame.h"
 
+#ifdef NIMBRA_REFERENCE_PROCESSOR
+#include "reference_processor.h"
+#else
 #include "text_auto_frame_processor.h"
+#endif
 
 namespace {
 

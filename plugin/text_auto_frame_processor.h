@@ -1,294 +1,400 @@
 // Detecting the text and compositing the plate behind it, for the six pixel formats.
+//
+// The arithmetic is that of plate::Shader and plate::Geometry, pixel for pixel; what is fast
+// here is the order of work: the plate is detected once per render, before the threads
+// start; rows are walked by pointer; and most pixels skip the geometry, because whole spans
+// of a row are known to lie outside the plate or deep inside its fill. Only the pixels near
+// the outline and the corners take the full per-pixel path.
 #pragma once
 
-#include "multi_thread.h"
+#include "text_auto_frame_processor_base.h"
 
-#include <algorithm>
-#include <cmath>
-#include <type_traits>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <vector>
 
-/// The detection result: edges in pixel positions relative to the source bounds' lower-left
-/// corner, compared inclusively. Meaningless when found is false.
-struct PlateRect {
-    bool found = false;
-    float left = 0;
-    float bottom = 0;
-    float right = 0;
-    float top = 0;
-};
+namespace plate {
 
-/// The parameter bundle the render driver fills before process(); only read while the
-/// threads run.
-class TextAutoFrameProcessorBase : public OFX::ImageProcessor {
-public:
-    TextAutoFrameProcessorBase(OFX::ImageEffect& effect, OFX::BitDepth depth,
-                               OFX::PixelComponents components)
-        : OFX::ImageProcessor(effect), pixelDepth(depth), pixelComponents(components) {}
-
-    OFX::Image* sourceImage = nullptr;
-    float marginX = 20;   ///< pixels; applied twice on the left and on the right
-    float marginY = 20;   ///< pixels; applied once below and above
-    float yOffset = 0;    ///< pixels; positive moves the plate up
-    float cornerSize = 0; ///< pixels; limited to half the plate's smaller side
-    float fillColor[4] = {0, 0, 0, 1}; ///< straight R, G, B, A
-    bool fillEnabled = true;
-    float strokeColor[4] = {1, 1, 1, 1}; ///< straight R, G, B, A
-    float strokeWidth = 0;               ///< half-width of the outline band, pixels
-    bool strokeEnabled = true;
-    float detectionThreshold = 0.1f; ///< fraction of the channel's full scale
-    OfxRectI destinationBounds{0, 0, 0, 0};
-
-    /// The pixel format this processor writes; the driver refuses images of another.
-    const OFX::BitDepth pixelDepth;
-    const OFX::PixelComponents pixelComponents;
-};
-
-namespace detail {
-
-template <class PIX> constexpr OFX::BitDepth bitDepthOf() {
-    if constexpr (std::is_same_v<PIX, unsigned char>)
-        return OFX::BitDepth::Byte;
-    else if constexpr (std::is_same_v<PIX, unsigned short>)
-        return OFX::BitDepth::Short;
-    else
-        return OFX::BitDepth::Float;
-}
-
-/// Stores a working value into a channel: integers truncate toward zero and saturate at the
-/// channel's range (NaN gives 0); floats are stored as they are.
-template <class PIX, int maxValue> inline PIX storeChannel(float value) {
-    if constexpr (std::is_floating_point_v<PIX>) {
-        return value;
-    } else {
-        if (!(value > 0.0f))
-            return 0;
-        if (value >= static_cast<float>(maxValue))
-            return static_cast<PIX>(maxValue);
-        return static_cast<PIX>(value);
+/// An image's rows by pointer; no rows when the image holds no pixel data.
+template <class PIX> struct Rows {
+    explicit Rows(const OFX::Image* image) {
+        if (image && image->getPixelData() && image->getPixelBytes() > 0) {
+            base = static_cast<unsigned char*>(image->getPixelData());
+            rowBytes = image->getRowBytes();
+            bounds = image->getBounds();
+        }
     }
+    bool hasRow(int y) const { return base && y >= bounds.y1 && y < bounds.y2; }
+    /// Pixel (bounds.x1, y); y must be a row of the image.
+    PIX* row(int y) const {
+        return reinterpret_cast<PIX*>(base + static_cast<std::ptrdiff_t>(y - bounds.y1) * rowBytes);
+    }
+
+    unsigned char* base = nullptr;
+    std::ptrdiff_t rowBytes = 0;
+    OfxRectI bounds{0, 0, 0, 0};
+};
+
+/// "The tested channel exceeds the threshold", decided without converting each pixel for
+/// integer channels: float(v) > T grows with v, so it holds exactly from one value up.
+template <class PIX, int maxValue> struct TextTest {
+    explicit TextTest(float threshold) : threshold(threshold) {
+        if constexpr (!std::is_floating_point_v<PIX>) {
+            firstText = maxValue + 1;
+            for (int v = maxValue; v >= 0 && static_cast<float>(v) > threshold; --v)
+                firstText = v;
+        }
+    }
+    bool operator()(PIX v) const {
+        if constexpr (std::is_floating_point_v<PIX>)
+            return v > threshold;
+        else
+            return static_cast<int>(v) >= firstText;
+    }
+    float threshold;
+    int firstText = 0;
+};
+
+inline int clampToInt(double v, int lo, int hi) {
+    if (!(v > lo))
+        return lo;
+    if (v > hi)
+        return hi;
+    return static_cast<int>(v);
 }
 
-} // namespace detail
+} // namespace plate
 
 template <class PIX, int nComponents, int maxValue>
 class TextAutoFrameProcessor : public TextAutoFrameProcessorBase {
 public:
     explicit TextAutoFrameProcessor(OFX::ImageEffect& effect)
-        : TextAutoFrameProcessorBase(effect, detail::bitDepthOf<PIX>(),
+        : TextAutoFrameProcessorBase(effect, plate::bitDepthOf<PIX>(),
                                      nComponents == 4 ? OFX::PixelComponents::RGBA
                                                       : OFX::PixelComponents::Alpha) {}
 
+    /// Detection and the per-render tables; runs on the calling thread before the bands.
+    void beforeThreads() override {
+        if constexpr (nComponents == 4) {
+            plate_ = detectPlateRect();
+            if (plate_.found)
+                prepareDrawing();
+        }
+    }
+
     void processWindow(const OfxRectI& window) override {
         if constexpr (nComponents == 4) {
-            const PlateRect plate = detectPlateRect();
-            if (plate.found) {
-                drawPlate(window, plate);
+            if (plate_.found) {
+                drawPlate(window);
                 return;
             }
         }
         copySource(window);
     }
 
-    /// Scans the whole source for pixels whose alpha (or only channel) exceeds the threshold
-    /// and grows their bounding box into the plate.
+    /// Bounding box of the pixels whose alpha (or only channel) exceeds the threshold, grown
+    /// into the plate. Finds the lowest and highest text rows from either end, then only
+    /// looks left and right of the columns already known in the rows between.
     PlateRect detectPlateRect() const {
-        PlateRect plate;
         if (!sourceImage)
-            return plate;
+            return {};
         const OfxRectI& b = sourceImage->getBounds();
         if (b.y1 >= b.y2)
-            return plate;
+            return {};
+        const plate::Rows<PIX> rows(sourceImage);
         const int width = b.x2 - b.x1;
         const int height = b.y2 - b.y1;
-        const float threshold = detectionThreshold * static_cast<float>(maxValue);
-        int minX = width, maxX = 0, minY = height, maxY = 0;
-        bool found = false;
-        for (int y = b.y1; y < b.y2; ++y) {
-            for (int x = b.x1; x < b.x2; ++x) {
-                auto* pixel = static_cast<const PIX*>(sourceImage->pixelAddress(x, y));
-                if (!pixel)
-                    continue;
-                if (static_cast<float>(pixel[nComponents - 1]) > threshold) {
-                    const int u = x - b.x1;
-                    const int v = y - b.y1;
-                    minX = std::min(minX, u);
-                    maxX = std::max(maxX, u);
-                    minY = std::min(minY, v);
-                    maxY = std::max(maxY, v);
-                    found = true;
-                }
+        if (!rows.base || width <= 0)
+            return {};
+        const plate::TextTest<PIX, maxValue> test(detectionThreshold *
+                                                  static_cast<float>(maxValue));
+
+        int minY = -1, minX = 0, maxX = 0;
+        for (int v = 0; v < height && minY < 0; ++v) {
+            const PIX* row = rows.row(b.y1 + v);
+            const int first = firstText(row, 0, width, test);
+            if (first >= 0) {
+                minY = v;
+                minX = first;
+                maxX = lastText(row, first, width, test);
             }
         }
-        if (!found)
-            return plate;
-        plate.found = true;
-        plate.left = static_cast<float>(minX) - (marginX + marginX);
-        plate.bottom = (static_cast<float>(minY) - marginY) + yOffset;
-        plate.right = static_cast<float>(maxX) + (marginX + marginX);
-        plate.top = (static_cast<float>(maxY) + marginY) + yOffset;
-        if (plate.left < 0)
-            plate.left = 0;
-        if (plate.bottom < 0)
-            plate.bottom = 0;
-        if (plate.right > static_cast<float>(width))
-            plate.right = static_cast<float>(width);
-        if (plate.top > static_cast<float>(height))
-            plate.top = static_cast<float>(height);
-        return plate;
+        if (minY < 0)
+            return {};
+        int maxY = minY;
+        for (int v = height - 1; v > minY; --v) {
+            const PIX* row = rows.row(b.y1 + v);
+            const int first = firstText(row, 0, width, test);
+            if (first >= 0) {
+                maxY = v;
+                minX = std::min(minX, first);
+                maxX = std::max(maxX, lastText(row, first, width, test));
+                break;
+            }
+        }
+        for (int v = minY + 1; v < maxY; ++v) {
+            const PIX* row = rows.row(b.y1 + v);
+            if (minX > 0) {
+                const int first = firstText(row, 0, minX, test);
+                if (first >= 0)
+                    minX = first;
+            }
+            if (maxX < width - 1) {
+                const int last = lastText(row, maxX + 1, width, test);
+                if (last >= 0)
+                    maxX = last;
+            }
+        }
+        return plate::plateFromExtremes(minX, maxX, minY, maxY, width, height, marginX, marginY,
+                                        yOffset);
     }
 
     /// Exact copy of the source; zeros where the source has no pixel.
     void copySource(const OfxRectI& window) {
+        const plate::Rows<PIX> dst(destinationImage);
+        const plate::Rows<PIX> src(sourceImage);
+        const int sx1 = std::clamp(src.bounds.x1, window.x1, window.x2);
+        const int sx2 = std::clamp(src.bounds.x2, sx1, window.x2);
+        const size_t pixelSize = sizeof(PIX) * nComponents;
         for (int y = window.y1; y < window.y2; ++y) {
             if (effect.abortRequested())
                 continue; // row left as it was
-            auto* dst = static_cast<PIX*>(destinationImage->pixelAddress(window.x1, y));
-            for (int x = window.x1; x < window.x2; ++x, dst += nComponents) {
-                const PIX* src =
-                    sourceImage ? static_cast<const PIX*>(sourceImage->pixelAddress(x, y)) : nullptr;
-                for (int c = 0; c < nComponents; ++c)
-                    dst[c] = src ? src[c] : PIX(0);
+            PIX* out = dst.row(y) + static_cast<std::ptrdiff_t>(window.x1 - dst.bounds.x1) *
+                                        nComponents;
+            if (!src.hasRow(y) || sx1 >= sx2) {
+                std::memset(out, 0, pixelSize * static_cast<size_t>(window.x2 - window.x1));
+                continue;
             }
-        }
-    }
-
-    /// Composites the rounded plate (fill, outline) with the source over the window.
-    void drawPlate(const OfxRectI& window, const PlateRect& plate) {
-        const float left = plate.left, right = plate.right;
-        const float bottom = plate.bottom, top = plate.top;
-        const float rho = std::min(cornerSize, 0.5f * std::min(right - left, top - bottom));
-        const float threshold = detectionThreshold * static_cast<float>(maxValue);
-        const float scale = static_cast<float>(maxValue);
-        // The plate was measured from the source's lower-left corner; measure the output
-        // from the same corner so the plate stays on the text whatever the bounds.
-        const OfxRectI& origin = sourceImage->getBounds();
-        const bool straight =
-            sourceImage->getPremultiplication() == OFX::AlphaPremultiplication::UnPremultiplied;
-
-        for (int y = window.y1; y < window.y2; ++y) {
-            if (effect.abortRequested())
-                continue; // row left as it was
-            auto* dst = static_cast<PIX*>(destinationImage->pixelAddress(window.x1, y));
-            const float py = static_cast<float>(y - origin.y1);
-            for (int x = window.x1; x < window.x2; ++x, dst += nComponents) {
-                const float px = static_cast<float>(x - origin.x1);
-                const PIX* src = static_cast<const PIX*>(sourceImage->pixelAddress(x, y));
-
-                bool inFill = false;
-                bool inStroke = false;
-                float coverage = 0;
-                const bool isText = src && static_cast<float>(src[3]) > threshold;
-                if (!isText) {
-                    inFill = fillEnabled && insideFill(px, py, left, bottom, right, top, rho);
-                    if (strokeEnabled && strokeWidth > 0) {
-                        const float delta = strokeDistance(px, py, left, bottom, right, top, rho);
-                        if (strokeWidth > delta) {
-                            inStroke = true;
-                            coverage = delta <= strokeWidth - 1 ? 1.0f : strokeWidth - delta;
-                        }
-                    }
-                }
-
-                float A = 0, R = 0, G = 0, B = 0;
-                if (src) {
-                    A = static_cast<float>(src[3]) / scale;
-                    if (straight) {
-                        R = static_cast<float>(src[0]) / scale;
-                        G = static_cast<float>(src[1]) / scale;
-                        B = static_cast<float>(src[2]) / scale;
-                    } else if (A > 0.001f) {
-                        const float inverse = 1.0f / A;
-                        R = (static_cast<float>(src[0]) / scale) * inverse;
-                        G = (static_cast<float>(src[1]) / scale) * inverse;
-                        B = (static_cast<float>(src[2]) / scale) * inverse;
-                    }
-                }
-
-                if (inStroke) {
-                    const float s = coverage * strokeColor[3];
-                    const float k = 1.0f - s;
-                    R = s * strokeColor[0] + k * R;
-                    G = s * strokeColor[1] + k * G;
-                    B = s * strokeColor[2] + k * B;
-                    A = k * A + s;
-                } else if (inFill) {
-                    const float f = fillColor[3];
-                    const float k = 1.0f - f;
-                    R = f * fillColor[0] + k * R;
-                    G = f * fillColor[1] + k * G;
-                    B = f * fillColor[2] + k * B;
-                    A = k * A + f;
-                }
-
-                if (straight) {
-                    dst[0] = detail::storeChannel<PIX, maxValue>(R * scale);
-                    dst[1] = detail::storeChannel<PIX, maxValue>(G * scale);
-                    dst[2] = detail::storeChannel<PIX, maxValue>(B * scale);
-                } else {
-                    dst[0] = detail::storeChannel<PIX, maxValue>((A * R) * scale);
-                    dst[1] = detail::storeChannel<PIX, maxValue>((A * G) * scale);
-                    dst[2] = detail::storeChannel<PIX, maxValue>((A * B) * scale);
-                }
-                dst[3] = detail::storeChannel<PIX, maxValue>(A * scale);
-            }
+            const PIX* in = src.row(y) + static_cast<std::ptrdiff_t>(sx1 - src.bounds.x1) *
+                                             nComponents;
+            std::memset(out, 0, pixelSize * static_cast<size_t>(sx1 - window.x1));
+            std::memmove(out + static_cast<std::ptrdiff_t>(sx1 - window.x1) * nComponents, in,
+                         pixelSize * static_cast<size_t>(sx2 - sx1));
+            std::memset(out + static_cast<std::ptrdiff_t>(sx2 - window.x1) * nComponents, 0,
+                        pixelSize * static_cast<size_t>(window.x2 - sx2));
         }
     }
 
 private:
-    // Corner zones, strict comparisons: a pixel at exactly left + rho is in none.
-    static bool inBottomLeft(float px, float py, float l, float b, float rho) {
-        return px < l + rho && py < b + rho;
-    }
-    static bool inBottomRight(float px, float py, float r, float b, float rho) {
-        return px > r - rho && py < b + rho;
-    }
-    static bool inTopLeft(float px, float py, float l, float t, float rho) {
-        return px < l + rho && py > t - rho;
-    }
-    static bool inTopRight(float px, float py, float r, float t, float rho) {
-        return px > r - rho && py > t - rho;
-    }
-    static bool insideCircle(float px, float py, float cx, float cy, float rho) {
-        return (py - cy) * (py - cy) + (px - cx) * (px - cx) <= rho * rho;
+    // What a span of a row is known to be.
+    enum class Span {
+        Outside,  ///< neither fill nor outline can reach it: the source recomputed
+        Interior, ///< deep in the fill, away from outline and corners: fill unless text
+        Exact,    ///< near the outline or a corner: the whole per-pixel algorithm
+    };
+
+    static int firstText(const PIX* row, int from, int to,
+                         const plate::TextTest<PIX, maxValue>& test) {
+        constexpr int kChunk = 16;
+        int x = from;
+        // Whole chunks first: the test over a chunk has no early exit, so it vectorises.
+        for (; x + kChunk <= to; x += kChunk) {
+            bool any = false;
+            for (int k = 0; k < kChunk; ++k)
+                any |= test(row[(x + k) * nComponents + nComponents - 1]);
+            if (any)
+                break;
+        }
+        for (; x < to; ++x)
+            if (test(row[x * nComponents + nComponents - 1]))
+                return x;
+        return -1;
     }
 
-    static bool insideFill(float px, float py, float l, float b, float r, float t, float rho) {
-        if (px < l || px > r || py < b || py > t)
-            return false;
-        if (rho <= 0)
-            return true;
-        if (inBottomLeft(px, py, l, b, rho))
-            return insideCircle(px, py, l + rho, b + rho, rho);
-        if (inBottomRight(px, py, r, b, rho))
-            return insideCircle(px, py, r - rho, b + rho, rho);
-        if (inTopLeft(px, py, l, t, rho))
-            return insideCircle(px, py, l + rho, t - rho, rho);
-        if (inTopRight(px, py, r, t, rho))
-            return insideCircle(px, py, r - rho, t - rho, rho);
-        return true;
+    static int lastText(const PIX* row, int from, int to,
+                        const plate::TextTest<PIX, maxValue>& test) {
+        constexpr int kChunk = 16;
+        int x = to;
+        for (; x - kChunk >= from; x -= kChunk) {
+            bool any = false;
+            for (int k = 1; k <= kChunk; ++k)
+                any |= test(row[(x - k) * nComponents + nComponents - 1]);
+            if (any)
+                break;
+        }
+        for (--x; x >= from; --x)
+            if (test(row[x * nComponents + nComponents - 1]))
+                return x;
+        return -1;
     }
 
-    static float cornerDistance(float px, float py, float cx, float cy, float rho, float delta) {
-        const float d = std::sqrt((px - cx) * (px - cx) + (py - cy) * (py - cy));
-        return std::min(std::fabs(d - rho), delta);
+    void prepareDrawing() {
+        geometry_.emplace(plate_, cornerSize);
+        shader_.emplace(*this);
+        const plate::Shader<PIX, maxValue>& s = *shader_;
+        const plate::Geometry& g = *geometry_;
+
+        // Spans are decided in doubles with two pixels to spare, far more than the rounding
+        // of the float geometry; values too large for that to hold (or not finite) send
+        // every pixel down the exact path.
+        const double sw = s.strokeActive ? s.strokeWidth : 0.0;
+        const double values[] = {g.left, g.right, g.bottom, g.top, g.rho, sw};
+        classify_ = true;
+        for (double v : values)
+            classify_ = classify_ && std::isfinite(v) && std::fabs(v) <= 1e6;
+        if (classify_) {
+            // A negative radius stretches the straight parts of the outline past the corners.
+            const double reach = sw + 2 + (g.rho < 0 ? -g.rho : 0.0);
+            reachLeft_ = std::min<double>(g.left, g.right) - reach;
+            reachRight_ = std::max<double>(g.left, g.right) + reach;
+            reachBottom_ = std::min<double>(g.bottom, g.top) - reach;
+            reachTop_ = std::max<double>(g.bottom, g.top) + reach;
+            const double inset = std::max<double>(g.rho, 0.0) + sw + 2;
+            innerLeft_ = g.left + inset;
+            innerRight_ = g.right - inset;
+            innerBottom_ = g.bottom + inset;
+            innerTop_ = g.top - inset;
+        }
+        PIX transparent[4] = {0, 0, 0, 0};
+        s.shade(nullptr, transparent, s.fillEnabled, false, 0);
+        std::copy(transparent, transparent + 4, fillOverNothing_);
+
+        if constexpr (std::is_same_v<PIX, unsigned char>) {
+            // Eight bits: away from the outline a pixel's result depends only on its own
+            // channel and alpha, so each is a table lookup.
+            recomputed_.resize(256 * 256);
+            interior_.resize(3 * 256 * 256);
+            for (int a = 0; a < 256; ++a) {
+                for (int c = 0; c < 256; ++c) {
+                    const PIX in[4] = {PIX(c), PIX(c), PIX(c), PIX(a)};
+                    PIX out[4];
+                    s.shade(in, out, false, false, 0);
+                    recomputed_[a * 256 + c] = out[0];
+                    if (c == 0)
+                        recomputedAlpha_[a] = out[3];
+                    s.shade(in, out, s.fillEnabled && !s.isText(in), false, 0);
+                    for (int ch = 0; ch < 3; ++ch)
+                        interior_[(ch * 256 + a) * 256 + c] = out[ch];
+                    if (c == 0)
+                        interiorAlpha_[a] = out[3];
+                }
+            }
+        }
     }
 
-    /// Distance from the pixel to the rounded outline, from either side.
-    static float strokeDistance(float px, float py, float l, float b, float r, float t,
-                                float rho) {
-        float delta = 1e10f;
-        if (l + rho <= px && px <= r - rho)
-            delta = std::min(std::fabs(py - t), std::min(std::fabs(py - b), delta));
-        if (b + rho <= py && py <= t - rho)
-            delta = std::min(std::fabs(px - r), std::min(std::fabs(px - l), delta));
-        if (inBottomLeft(px, py, l, b, rho))
-            delta = cornerDistance(px, py, l + rho, b + rho, rho, delta);
-        if (inBottomRight(px, py, r, b, rho))
-            delta = cornerDistance(px, py, r - rho, b + rho, rho, delta);
-        if (inTopRight(px, py, r, t, rho))
-            delta = cornerDistance(px, py, r - rho, t - rho, rho, delta);
-        if (inTopLeft(px, py, l, t, rho))
-            delta = cornerDistance(px, py, l + rho, t - rho, rho, delta);
-        return delta;
+    void drawPlate(const OfxRectI& window) {
+        const plate::Rows<PIX> dst(destinationImage);
+        const plate::Rows<PIX> src(sourceImage);
+        // The plate was measured from the source's lower-left corner; measure the output
+        // from the same corner so the plate stays on the text whatever the bounds.
+        const OfxRectI& origin = sourceImage->getBounds();
+        const int sx1 = std::clamp(src.bounds.x1, window.x1, window.x2);
+        const int sx2 = std::clamp(src.bounds.x2, sx1, window.x2);
+        for (int y = window.y1; y < window.y2; ++y) {
+            if (effect.abortRequested())
+                continue; // row left as it was
+            PIX* out = dst.row(y) + static_cast<std::ptrdiff_t>(window.x1 - dst.bounds.x1) *
+                                        nComponents;
+            const PIX* in = src.hasRow(y) && sx1 < sx2 ? src.row(y) : nullptr;
+            const RowContext row{out, window.x1, in, src.bounds.x1, in ? sx1 : window.x2,
+                                 in ? sx2 : window.x2, static_cast<float>(y - origin.y1),
+                                 origin.x1};
+            if (!classify_) {
+                span<Span::Exact>(row, window.x1, window.x2);
+                continue;
+            }
+            const double py = row.py;
+            if (py < reachBottom_ || py > reachTop_) {
+                span<Span::Outside>(row, window.x1, window.x2);
+                continue;
+            }
+            // Columns whose px lies in [lo, hi], cut to the window.
+            auto columns = [&](double lo, double hi, int& first, int& end) {
+                first = plate::clampToInt(std::ceil(lo) + origin.x1, window.x1, window.x2);
+                end = plate::clampToInt(std::floor(hi) + origin.x1 + 1, first, window.x2);
+            };
+            int reachFirst, reachEnd;
+            columns(reachLeft_, reachRight_, reachFirst, reachEnd);
+            int innerFirst = reachFirst, innerEnd = reachFirst;
+            if (py >= innerBottom_ && py <= innerTop_) {
+                columns(innerLeft_, innerRight_, innerFirst, innerEnd);
+                innerFirst = std::clamp(innerFirst, reachFirst, reachEnd);
+                innerEnd = std::clamp(innerEnd, innerFirst, reachEnd);
+            }
+            span<Span::Outside>(row, window.x1, reachFirst);
+            span<Span::Exact>(row, reachFirst, innerFirst);
+            span<Span::Interior>(row, innerFirst, innerEnd);
+            span<Span::Exact>(row, innerEnd, reachEnd);
+            span<Span::Outside>(row, reachEnd, window.x2);
+        }
     }
+
+    struct RowContext {
+        PIX* out;           ///< destination pixel at column outX
+        int outX;
+        const PIX* in;      ///< source pixel at column inX, or null: no source row
+        int inX;
+        int srcFirst, srcEnd; ///< columns of the window the source holds
+        float py;
+        int originX;
+    };
+
+    /// Columns [first, end) of one row, all of one kind.
+    template <Span kind> void span(const RowContext& row, int first, int end) const {
+        if (first >= end)
+            return;
+        // Split by where the source has pixels, so the loops below never test for it.
+        const int a = std::clamp(row.srcFirst, first, end);
+        const int b = std::clamp(row.srcEnd, a, end);
+        spanWithout<kind>(row, first, a);
+        spanWith<kind>(row, a, b);
+        spanWithout<kind>(row, b, end);
+    }
+
+    template <Span kind> void spanWithout(const RowContext& row, int first, int end) const {
+        PIX* out = row.out + static_cast<std::ptrdiff_t>(first - row.outX) * 4;
+        for (int x = first; x < end; ++x, out += 4) {
+            if constexpr (kind == Span::Outside) {
+                out[0] = out[1] = out[2] = out[3] = PIX(0);
+            } else if constexpr (kind == Span::Interior) {
+                std::copy(fillOverNothing_, fillOverNothing_ + 4, out);
+            } else {
+                shader_->shadeAt(nullptr, out, static_cast<float>(x - row.originX), row.py,
+                                 *geometry_);
+            }
+        }
+    }
+
+    template <Span kind> void spanWith(const RowContext& row, int first, int end) const {
+        PIX* out = row.out + static_cast<std::ptrdiff_t>(first - row.outX) * 4;
+        const PIX* in = row.in + static_cast<std::ptrdiff_t>(first - row.inX) * 4;
+        const plate::Shader<PIX, maxValue>& s = *shader_;
+        if constexpr (kind == Span::Exact) {
+            for (int x = first; x < end; ++x, out += 4, in += 4)
+                s.shadeAt(in, out, static_cast<float>(x - row.originX), row.py, *geometry_);
+        } else if constexpr (std::is_same_v<PIX, unsigned char>) {
+            const unsigned char* colour =
+                kind == Span::Outside ? recomputed_.data() : interior_.data();
+            const size_t plane = kind == Span::Outside ? 0 : 256 * 256;
+            const unsigned char* alpha =
+                kind == Span::Outside ? recomputedAlpha_ : interiorAlpha_;
+            for (int x = first; x < end; ++x, out += 4, in += 4) {
+                const size_t a = static_cast<size_t>(in[3]) * 256;
+                out[0] = colour[a + in[0]];
+                out[1] = colour[plane + a + in[1]];
+                out[2] = colour[2 * plane + a + in[2]];
+                out[3] = alpha[in[3]];
+            }
+        } else if constexpr (kind == Span::Outside) {
+            for (int x = first; x < end; ++x, out += 4, in += 4)
+                s.shade(in, out, false, false, 0);
+        } else {
+            for (int x = first; x < end; ++x, out += 4, in += 4)
+                s.shade(in, out, s.fillEnabled && !s.isText(in), false, 0);
+        }
+    }
+
+    PlateRect plate_;
+    std::optional<plate::Geometry> geometry_;
+    std::optional<plate::Shader<PIX, maxValue>> shader_;
+    bool classify_ = false;
+    double reachLeft_ = 0, reachRight_ = 0, reachBottom_ = 0, reachTop_ = 0;
+    double innerLeft_ = 0, innerRight_ = 0, innerBottom_ = 0, innerTop_ = 0;
+    PIX fillOverNothing_[4] = {0, 0, 0, 0};
+    std::vector<unsigned char> recomputed_; ///< [alpha][channel]
+    std::vector<unsigned char> interior_;   ///< [R, G, B][alpha][channel]
+    unsigned char recomputedAlpha_[256] = {};
+    unsigned char interiorAlpha_[256] = {};
 };

@@ -1,0 +1,87 @@
+// The straightforward text plate processor, kept to check the fast one against and to
+// measure it by: every band scans the whole source again, every pixel goes through the
+// image's address lookup and the full per-pixel algorithm. Built only for tests and the
+// benchmark.
+#pragma once
+
+#include "text_auto_frame_processor_base.h"
+
+template <class PIX, int nComponents, int maxValue>
+class TextAutoFrameProcessor : public TextAutoFrameProcessorBase {
+public:
+    explicit TextAutoFrameProcessor(OFX::ImageEffect& effect)
+        : TextAutoFrameProcessorBase(effect, plate::bitDepthOf<PIX>(),
+                                     nComponents == 4 ? OFX::PixelComponents::RGBA
+                                                      : OFX::PixelComponents::Alpha) {}
+
+    void processWindow(const OfxRectI& window) override {
+        if constexpr (nComponents == 4) {
+            const PlateRect found = detectPlateRect();
+            if (found.found) {
+                drawPlate(window, found);
+                return;
+            }
+        }
+        copySource(window);
+    }
+
+    PlateRect detectPlateRect() const {
+        if (!sourceImage)
+            return {};
+        const OfxRectI& b = sourceImage->getBounds();
+        if (b.y1 >= b.y2)
+            return {};
+        const int width = b.x2 - b.x1;
+        const int height = b.y2 - b.y1;
+        const float threshold = detectionThreshold * static_cast<float>(maxValue);
+        int minX = width, maxX = 0, minY = height, maxY = 0;
+        bool found = false;
+        for (int y = b.y1; y < b.y2; ++y) {
+            for (int x = b.x1; x < b.x2; ++x) {
+                auto* pixel = static_cast<const PIX*>(sourceImage->pixelAddress(x, y));
+                if (!pixel || !(static_cast<float>(pixel[nComponents - 1]) > threshold))
+                    continue;
+                minX = std::min(minX, x - b.x1);
+                maxX = std::max(maxX, x - b.x1);
+                minY = std::min(minY, y - b.y1);
+                maxY = std::max(maxY, y - b.y1);
+                found = true;
+            }
+        }
+        if (!found)
+            return {};
+        return plate::plateFromExtremes(minX, maxX, minY, maxY, width, height, marginX, marginY,
+                                        yOffset);
+    }
+
+    void copySource(const OfxRectI& window) {
+        for (int y = window.y1; y < window.y2; ++y) {
+            if (effect.abortRequested())
+                continue;
+            auto* dst = static_cast<PIX*>(destinationImage->pixelAddress(window.x1, y));
+            for (int x = window.x1; x < window.x2; ++x, dst += nComponents) {
+                const PIX* src =
+                    sourceImage ? static_cast<const PIX*>(sourceImage->pixelAddress(x, y)) : nullptr;
+                for (int c = 0; c < nComponents; ++c)
+                    dst[c] = src ? src[c] : PIX(0);
+            }
+        }
+    }
+
+    void drawPlate(const OfxRectI& window, const PlateRect& found) {
+        const plate::Geometry geometry(found, cornerSize);
+        const plate::Shader<PIX, maxValue> shader(*this);
+        const OfxRectI& origin = sourceImage->getBounds();
+        for (int y = window.y1; y < window.y2; ++y) {
+            if (effect.abortRequested())
+                continue;
+            auto* dst = static_cast<PIX*>(destinationImage->pixelAddress(window.x1, y));
+            const float py = static_cast<float>(y - origin.y1);
+            for (int x = window.x1; x < window.x2; ++x, dst += nComponents) {
+                const float px = static_cast<float>(x - origin.x1);
+                const PIX* src = static_cast<const PIX*>(sourceImage->pixelAddress(x, y));
+                shader.shadeAt(src, dst, px, py, geometry);
+            }
+        }
+    }
+};

@@ -1,0 +1,194 @@
+// The fast processors against the straightforward ones, over random formats, bounds,
+// windows, thread counts, parameters and pixels: every byte of the output must agree, and
+// so must what a host sees (abort queries, images released).
+#include "loaded_plugin.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <random>
+
+namespace {
+
+using testhost::Components;
+using testhost::Depth;
+
+struct Case {
+    Components components;
+    Depth depth;
+    OfxRectI sourceBounds;
+    OfxRectI destinationBounds;
+    OfxRectI window;
+    unsigned threads;
+    std::string premultiplication;
+    bool hasSource;
+    std::map<std::string, std::vector<double>> params;
+};
+
+OfxRectI randomRect(std::mt19937& rng, int extent) {
+    std::uniform_int_distribution<int> corner(-extent / 4, extent / 2);
+    std::uniform_int_distribution<int> size(0, extent);
+    const int x1 = corner(rng), y1 = corner(rng);
+    return {x1, y1, x1 + size(rng), y1 + size(rng)};
+}
+
+Case randomCase(std::mt19937& rng) {
+    Case c;
+    c.components = rng() % 5 == 0 ? Components::Alpha : Components::RGBA;
+    c.depth = static_cast<Depth>(rng() % 3);
+    c.sourceBounds = randomRect(rng, 90);
+    if (rng() % 3 == 0) {
+        c.destinationBounds = c.sourceBounds;
+    } else {
+        c.destinationBounds = randomRect(rng, 90);
+    }
+    // A window inside the destination (possibly empty).
+    const OfxRectI& d = c.destinationBounds;
+    auto inside = [&](int lo, int hi) {
+        return hi <= lo ? lo : lo + static_cast<int>(rng() % static_cast<unsigned>(hi - lo + 1));
+    };
+    const int x1 = inside(d.x1, d.x2), y1 = inside(d.y1, d.y2);
+    c.window = {x1, y1, inside(x1, d.x2), inside(y1, d.y2)};
+    const unsigned threads[] = {1, 2, 3, 8};
+    c.threads = threads[rng() % 4];
+    const char* premult[] = {kOfxImagePreMultiplied, kOfxImageUnPreMultiplied, kOfxImageOpaque};
+    c.premultiplication = premult[rng() % 3];
+    c.hasSource = rng() % 10 != 0;
+
+    std::uniform_real_distribution<double> unit(0, 1);
+    auto pick = [&](std::initializer_list<double> special, double lo, double hi) {
+        if (rng() % 4 == 0) {
+            auto it = special.begin();
+            std::advance(it, rng() % special.size());
+            return *it;
+        }
+        return lo + (hi - lo) * unit(rng);
+    };
+    c.params["marginX"] = {pick({0, -5, 20}, -10, 30)};
+    c.params["marginY"] = {pick({0, -5, 20}, -10, 30)};
+    c.params["yOffset"] = {pick({0, 200, -200}, -20, 20)};
+    c.params["cornerSize"] = {pick({0, -4, 1000}, 0, 25)};
+    c.params["strokeWidth"] = {pick({0, 1, 2.5}, 0, 8)};
+    c.params["detectionThreshold"] = {pick({0, 0.1, -1, 1}, 0, 1)};
+    c.params["fillEnabled"] = {double(rng() % 4 != 0)};
+    c.params["strokeEnabled"] = {double(rng() % 3 != 0)};
+    c.params["fillColor"] = {pick({0, 1, 2}, -0.2, 1.2), unit(rng), unit(rng),
+                             pick({1, 0.5, 0}, 0, 1)};
+    c.params["strokeColor"] = {unit(rng), pick({1, -1}, 0, 1), unit(rng), pick({1}, 0, 1)};
+    return c;
+}
+
+/// Random noise with a few solid "glyphs", so that detection finds something most times.
+void fillSource(testhost::Image& image, std::mt19937& rng) {
+    const OfxRectI b = image.bounds();
+    const int channels = image.channels();
+    const double top = image.depth() == Depth::Byte ? 255 : image.depth() == Depth::Short ? 65535 : 1;
+    std::uniform_real_distribution<double> unit(0, 1);
+    const bool quiet = rng() % 2 == 0; // mostly transparent, as text over transparency is
+    for (int y = b.y1; y < b.y2; ++y)
+        for (int x = b.x1; x < b.x2; ++x)
+            for (int ch = 0; ch < channels; ++ch) {
+                double v = unit(rng) * top;
+                if (quiet)
+                    v = unit(rng) < 0.9 ? 0 : v * 0.08;
+                if (image.depth() == Depth::Float && rng() % 50 == 0)
+                    v = unit(rng) * 3 - 1; // out-of-range floats
+                image.set(x, y, ch, v);
+            }
+    for (int glyph = 0; glyph < 3; ++glyph) {
+        if (b.x2 <= b.x1 || b.y2 <= b.y1)
+            break;
+        const int gx = b.x1 + static_cast<int>(rng() % static_cast<unsigned>(b.x2 - b.x1));
+        const int gy = b.y1 + static_cast<int>(rng() % static_cast<unsigned>(b.y2 - b.y1));
+        for (int y = gy; y < std::min(b.y2, gy + 6); ++y)
+            for (int x = gx; x < std::min(b.x2, gx + 4); ++x) {
+                const double a = top * (0.2 + 0.8 * unit(rng));
+                for (int ch = 0; ch < channels; ++ch)
+                    image.set(x, y, ch, ch == channels - 1 ? a : a * unit(rng));
+            }
+    }
+}
+
+struct Renderer {
+    explicit Renderer(const std::string& bundle) : plugin(bundle) {
+        instance = &plugin.instantiate();
+    }
+    /// Renders the case over a copy of `background`; returns the destination's bytes.
+    std::vector<unsigned char> render(const Case& c, const std::shared_ptr<testhost::Image>& source,
+                                      const testhost::Image& background, int& aborts) {
+        testhost::Host& host = plugin.host;
+        host.setNumCPUs(c.threads);
+        std::atomic<int> calls{0};
+        host.setAbortHook([&calls](OfxImageEffectHandle) {
+            ++calls;
+            return 0;
+        });
+        auto destination = std::make_shared<testhost::Image>(c.destinationBounds, c.components,
+                                                             c.depth);
+        copyPixels(background, *destination);
+        for (const char* clip : {"Source", "Output"}) {
+            instance->clip(clip).setFormat(c.components, c.depth);
+            instance->clip(clip).setPremultiplication(c.premultiplication);
+        }
+        instance->clip("Source").clearImages();
+        if (c.hasSource)
+            instance->clip("Source").setImage(source);
+        instance->clip("Output").setImage(destination);
+        for (const auto& [name, value] : c.params)
+            instance->param(name).setValue(value);
+        EXPECT_EQ(plugin.session.render(*instance, 0, c.window), kOfxStatOK);
+        EXPECT_TRUE(host.allImagesReleased());
+        EXPECT_TRUE(destination->guardsIntact());
+        aborts = calls;
+        return bytes(*destination);
+    }
+    static void copyPixels(const testhost::Image& from, testhost::Image& to) {
+        const OfxRectI b = to.bounds();
+        for (int y = b.y1; y < b.y2; ++y)
+            for (int x = b.x1; x < b.x2; ++x)
+                for (int ch = 0; ch < to.channels(); ++ch)
+                    to.set(x, y, ch, from.get(x, y, ch));
+    }
+    static std::vector<unsigned char> bytes(testhost::Image& image) {
+        std::vector<unsigned char> out;
+        const OfxRectI b = image.bounds();
+        const size_t row = static_cast<size_t>(image.width()) * image.pixelBytes();
+        for (int y = b.y1; y < b.y2; ++y) {
+            auto* p = static_cast<unsigned char*>(image.pixel(b.x1, y));
+            out.insert(out.end(), p, p + row);
+        }
+        return out;
+    }
+
+    nimbra_test::LoadedPlugin plugin;
+    testhost::Effect* instance = nullptr;
+};
+
+TEST(FastAndReferenceProcessors, AgreeOnEveryByteOverRandomRenders) {
+    Renderer fast(NIMBRA_BUNDLE);
+    Renderer reference(NIMBRA_REFERENCE_BUNDLE);
+    std::mt19937 rng(20261208);
+    int plates = 0;
+    for (int i = 0; i < 600; ++i) {
+        const Case c = randomCase(rng);
+        auto source = std::make_shared<testhost::Image>(c.sourceBounds, c.components, c.depth);
+        fillSource(*source, rng);
+        testhost::Image background(c.destinationBounds, c.components, c.depth);
+        fillSource(background, rng);
+
+        int fastAborts = 0, referenceAborts = 0;
+        const auto expected = reference.render(c, source, background, referenceAborts);
+        const auto actual = fast.render(c, source, background, fastAborts);
+        ASSERT_EQ(actual, expected) << "case " << i;
+        // One abort query per row of the window, whatever the thread count.
+        const bool empty = c.window.x2 <= c.window.x1 || c.window.y2 <= c.window.y1;
+        EXPECT_EQ(fastAborts, empty ? 0 : c.window.y2 - c.window.y1) << "case " << i;
+        EXPECT_EQ(fastAborts, referenceAborts) << "case " << i;
+        plates += actual != Renderer::bytes(background);
+    }
+    // The comparison means little unless most renders actually changed something.
+    EXPECT_GT(plates, 300);
+}
+
+} // namespace
