@@ -13,7 +13,7 @@
 namespace {
 
 /// The module's suites fetched from a test host, and its log in a temporary file.
-class PropertySetTest : public testing::Test {
+class PropertyWrapper : public testing::Test {
 protected:
     void SetUp() override {
         OFX::setHost(host.ofxHost());
@@ -57,7 +57,7 @@ std::string pointerText(const void* p) {
     return text;
 }
 
-TEST_F(PropertySetTest, ValuesRoundTripWithTraceLines) {
+TEST_F(PropertyWrapper, ValuesRoundTripWithTraceLines) {
     int target = 0;
     const std::string at = pointerText(&target);
     const struct {
@@ -113,7 +113,7 @@ std::string thrown(const std::function<void()>& op) {
     return "none";
 }
 
-TEST_F(PropertySetTest, FailingStatusesThrowOrLogAndFallBack) {
+TEST_F(PropertyWrapper, FailingStatusesThrowOrLogAndFallBack) {
     int target = 0;
     const std::string at = pointerText(&target);
     const struct {

@@ -17,7 +17,7 @@ int requestsFor(const testhost::Host& host, const std::string& suite) {
     return n;
 }
 
-TEST(Load, MissingMandatorySuiteFailsAndALaterLoadStartsAfresh) {
+TEST(ModuleLoad, MissingMandatorySuiteFailsAndALaterLoadStartsAfresh) {
     nimbra_test::DiagPlugin p;
     p.host().faults().withholdSuite(kOfxMemorySuite, 1);
     testing::internal::CaptureStdout();
@@ -36,7 +36,7 @@ TEST(Load, MissingMandatorySuiteFailsAndALaterLoadStartsAfresh) {
     EXPECT_EQ(p.session().createInstance(kFilter).status, kOfxStatOK);
 }
 
-TEST(Load, MissingMessageSuiteV2IsOneWarning) {
+TEST(ModuleLoad, MissingMessageSuiteV2IsOneWarning) {
     nimbra_test::DiagPlugin p;
     p.host().faults().withholdSuite(kOfxMessageSuite, 2);
     EXPECT_EQ(p.session().load(), kOfxStatOK);
@@ -49,7 +49,7 @@ TEST(Load, MissingMessageSuiteV2IsOneWarning) {
     EXPECT_EQ(countOf(log, "ERROR"), 0);
 }
 
-TEST(Load, InteractSuiteIsNotAskedForWithoutInteracts) {
+TEST(ModuleLoad, InteractSuiteIsNotAskedForWithoutInteracts) {
     nimbra_test::LoadedPlugin p;
     ASSERT_EQ(p.session.load(), kOfxStatOK);
     EXPECT_EQ(requestsFor(p.host, kOfxInteractSuite), 0);
@@ -58,7 +58,7 @@ TEST(Load, InteractSuiteIsNotAskedForWithoutInteracts) {
 
 // A failed load forgets the host's description, so each row reads the host afresh; the row
 // that loads comes last.
-TEST(Load, InteractSuiteIsMandatoryForHostsWithInteracts) {
+TEST(ModuleLoad, InteractSuiteIsMandatoryForHostsWithInteracts) {
     const struct {
         const char* capability;
         bool withheld;
@@ -85,7 +85,7 @@ TEST(Load, InteractSuiteIsMandatoryForHostsWithInteracts) {
     }
 }
 
-TEST(Load, SuitesLiveUntilTheLastUnload) {
+TEST(ModuleLoad, SuitesLiveUntilTheLastUnload) {
     nimbra_test::LoadedPlugin p;
     ASSERT_EQ(p.session.load(), kOfxStatOK);
     ASSERT_EQ(p.session.load(), kOfxStatOK);
@@ -105,7 +105,7 @@ TEST(Load, SuitesLiveUntilTheLastUnload) {
     EXPECT_EQ(p.session.describe(), kOfxStatOK);
 }
 
-TEST(Load, SecondLoadAfterUnloadKeepsTheFirstHostDescription) {
+TEST(ModuleLoad, SecondLoadAfterUnloadKeepsTheFirstHostDescription) {
     nimbra_test::DiagPlugin p;
     const std::string complaint = "Tried to create host description when we already have one.";
     ASSERT_EQ(p.session().load(), kOfxStatOK);
@@ -115,7 +115,7 @@ TEST(Load, SecondLoadAfterUnloadKeepsTheFirstHostDescription) {
     EXPECT_EQ(countOf(p.log(), "    ERROR : " + complaint + "\n"), 1);
 }
 
-TEST(Load, MltLikeHostLoadsDescribesAndInstantiates) {
+TEST(ModuleLoad, MltLikeHostLoadsDescribesAndInstantiates) {
     nimbra_test::LoadedPlugin p;
     p.host.setFlavour(testhost::Flavour::MltLike);
     ASSERT_EQ(p.session.load(), kOfxStatOK);
@@ -137,7 +137,7 @@ TEST(Load, MltLikeHostLoadsDescribesAndInstantiates) {
     EXPECT_TRUE(p.host.misuse().empty());
 }
 
-TEST(Load, UnloadForgetsDescriptorsAndDescribingAgainRestoresThem) {
+TEST(ModuleLoad, UnloadForgetsDescriptorsAndDescribingAgainRestoresThem) {
     nimbra_test::LoadedPlugin p;
     ASSERT_EQ(p.session.load(), kOfxStatOK);
     ASSERT_EQ(p.session.describe(), kOfxStatOK);
