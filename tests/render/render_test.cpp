@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <memory>
 #include <string>
@@ -19,6 +20,13 @@ using testhost::Components;
 using testhost::Depth;
 using testhost::Image;
 using Px = std::array<double, 4>;
+
+/// The fast module unless the environment names another build of the effect (the reference
+/// processor runs the same checks).
+std::string bundleUnderTest() {
+    const char* bundle = std::getenv("NIMBRA_RENDER_BUNDLE");
+    return bundle && *bundle ? bundle : NIMBRA_BUNDLE;
+}
 
 /// One instance with a Source and a destination image, both clips formatted to match.
 struct Rig {
@@ -51,7 +59,7 @@ struct Rig {
         EXPECT_TRUE(dst->guardsIntact());
     }
 
-    LoadedPlugin p;
+    LoadedPlugin p{bundleUnderTest()};
     testhost::Effect& fx;
     std::shared_ptr<Image> src;
     std::shared_ptr<Image> dst;
@@ -362,6 +370,14 @@ TEST(RenderPixels, RefusedDestinationsAndFormatsLeaveTheImageAlone) {
         EXPECT_EQ(rig.out(5, 5), (Px{9, 8, 7, 6}));
         rig.checkClean();
     }
+    {
+        Rig rig({0, 0, 10, 10}, {0, 0, 10, 10});
+        rig.fx.clip("Output").imageOverrides().setPointer(kOfxImagePropData, nullptr);
+        rig.dst->fill(sentinel);
+        EXPECT_EQ(rig.renderAll(), kOfxStatErrImageFormat);
+        EXPECT_EQ(rig.out(5, 5), (Px{9, 8, 7, 6}));
+        rig.checkClean();
+    }
     for (const char* depth : {"OfxBitDepthNone", "OfxBitDepthHalf", "OfxBitDepthByteBGR"}) {
         SCOPED_TRACE(depth);
         Rig rig({0, 0, 10, 10}, {0, 0, 10, 10});
@@ -447,6 +463,8 @@ TEST(RenderPixels, OutputOutsideTheWindowIsUntouched) {
     Rig rig({0, 0, 40, 30}, {0, 0, 40, 30});
     paint(*rig.src, 10, 10, {255, 255, 255, 255});
     rig.dst->fill({1, 2, 3, 4});
+    ASSERT_EQ(rig.render({5, 5, 5, 15}), kOfxStatOK);
+    ASSERT_EQ(rig.render({5, 15, 15, 5}), kOfxStatOK);
     ASSERT_EQ(rig.render({5, 5, 15, 15}), kOfxStatOK);
     for (int y = 0; y < 30; ++y)
         for (int x = 0; x < 40; ++x) {
@@ -474,7 +492,7 @@ TEST(RenderPixels, AbortLeavesLaterRowsUnwritten) {
 // MLT's habits: straight 8-bit RGBA in top-down rows, a new instance for every frame and a
 // sequence around each render.
 TEST(RenderPixels, MltLikeSession) {
-    LoadedPlugin p;
+    LoadedPlugin p{bundleUnderTest()};
     p.host.setFlavour(testhost::Flavour::MltLike);
     ASSERT_EQ(p.session.load(), kOfxStatOK);
     ASSERT_EQ(p.session.describe(), kOfxStatOK);
