@@ -403,6 +403,38 @@ TEST(RenderPixels, RefusedDestinationsAndFormatsLeaveTheImageAlone) {
     }
 }
 
+// A host call failing half-way through a render: the host's status comes back, both images
+// are given back and nothing is written.
+TEST(RenderPixels, FailuresMidRenderReleaseEveryImage) {
+    struct Fault {
+        const char* member;
+        OfxStatus injected, expected;
+    };
+    for (Fault f : {Fault{"paramGetValueAtTime", kOfxStatErrUnknown, kOfxStatErrUnknown},
+                    Fault{"clipGetImage", kOfxStatErrMemory, kOfxStatErrMemory},
+                    Fault{"multiThread", kOfxStatErrMemory, kOfxStatErrMemory}}) {
+        SCOPED_TRACE(f.member);
+        Rig rig({0, 0, 20, 10}, {0, 0, 20, 10});
+        paint(*rig.src, 5, 5, {255, 255, 255, 255});
+        rig.dst->fill({9, 8, 7, 6});
+        rig.p.host.setNumCPUs(4);
+        rig.p.host.faults().failFunction(f.member, f.injected);
+        EXPECT_EQ(rig.renderAll(), f.expected);
+        EXPECT_EQ(rig.out(5, 5), (Px{9, 8, 7, 6}));
+        EXPECT_EQ(rig.out(0, 0), (Px{9, 8, 7, 6}));
+        rig.checkClean();
+    }
+    // The source described with a premultiplication nobody knows.
+    Rig rig({0, 0, 20, 10}, {0, 0, 20, 10});
+    rig.fx.clip("Source").imageOverrides().setString(kOfxImageEffectPropPreMultiplication,
+                                                     "OfxImageHalfMultiplied");
+    rig.dst->fill({9, 8, 7, 6});
+    EXPECT_EQ(rig.renderAll(), kOfxStatFailed);
+    EXPECT_EQ(rig.out(5, 5), (Px{9, 8, 7, 6}));
+    EXPECT_GE(rig.p.host.imagesFetched(), 1);
+    rig.checkClean();
+}
+
 TEST(RenderPixels, PremultiplicationStates) {
     struct Case {
         const char* state;
