@@ -1,0 +1,165 @@
+// Rendering through the built module: key frames, alpha conventions, failing actions.
+#include "image_io.h"
+#include "options.h"
+#include "render_job.h"
+
+#include "effect.h"
+#include "host.h"
+#include "module.h"
+#include "session.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+using nimbra_render::Alpha;
+using nimbra_render::Raster;
+
+fs::path testDir(const std::string& name) {
+    const fs::path dir = fs::temp_directory_path() / "nimbra-render-job-test" / name;
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    return dir;
+}
+
+// Transparent 64x32 frame with an opaque block (the "text") at x 24..40, rows 12..20.
+Raster textFrame() {
+    Raster image;
+    image.width = 64;
+    image.height = 32;
+    image.rgba.assign(64 * 32 * 4, 0.0f);
+    for (int row = 12; row < 20; ++row)
+        for (int x = 24; x < 40; ++x) {
+            float* p = image.pixel(x, row);
+            p[0] = p[1] = p[2] = p[3] = 1.0f;
+        }
+    // A half-transparent edge, where the alpha conventions differ.
+    for (int x = 24; x < 40; ++x) {
+        float* p = image.pixel(x, 11);
+        p[0] = 1.0f;
+        p[1] = 0.5f;
+        p[2] = 0.0f;
+        p[3] = 0.5f;
+    }
+    return image;
+}
+
+// Leftmost column of row `row` whose alpha is above zero, or -1.
+int firstOpaqueColumn(const Raster& image, int row) {
+    for (int x = 0; x < image.width; ++x)
+        if (image.pixel(x, row)[3] > 0.0f)
+            return x;
+    return -1;
+}
+
+nimbra_render::Options renderOptions(const fs::path& in, const fs::path& out) {
+    nimbra_render::Options o;
+    o.plugin = NIMBRA_BUNDLE;
+    o.input = in.string();
+    o.output = out.string();
+    o.threads = 2;
+    return o;
+}
+
+TEST(KeyFrames, ValuesAreLinearBetweenKeysAndHeldOutside) {
+    testhost::Module module(NIMBRA_BUNDLE, /*keepLoaded=*/true);
+    ASSERT_TRUE(module.ok()) << module.error();
+    testhost::Host host;
+    module.setHost(host.ofxHost());
+    testhost::PluginSession session(host, module.plugin(0));
+    ASSERT_EQ(session.load(), kOfxStatOK);
+    ASSERT_EQ(session.describe(), kOfxStatOK);
+    ASSERT_EQ(session.describeInContext(kOfxImageEffectContextFilter), kOfxStatOK);
+    testhost::Effect& fx = *session.createInstance(kOfxImageEffectContextFilter).instance;
+
+    nimbra_render::applyAssignment(fx.param("marginX"), {"marginX", "10", 1.0});
+    nimbra_render::applyAssignment(fx.param("marginX"), {"marginX", "40", 48.0});
+    nimbra_render::applyAssignment(fx.param("fillColor"), {"fillColor", "0,0,0,0", 0.0});
+    nimbra_render::applyAssignment(fx.param("fillColor"), {"fillColor", "1,0.5,0,1", 10.0});
+    nimbra_render::applyAssignment(fx.param("strokeEnabled"), {"strokeEnabled", "false", {}});
+
+    testhost::Param& margin = fx.param("marginX");
+    EXPECT_DOUBLE_EQ(margin.valueAt(1)[0], 10.0);
+    EXPECT_DOUBLE_EQ(margin.valueAt(48)[0], 40.0);
+    EXPECT_DOUBLE_EQ(margin.valueAt(24.5)[0], 25.0);
+    EXPECT_DOUBLE_EQ(margin.valueAt(-5)[0], 10.0);
+    EXPECT_DOUBLE_EQ(margin.valueAt(100)[0], 40.0);
+    EXPECT_EQ(fx.param("fillColor").valueAt(5), (std::vector<double>{0.5, 0.25, 0, 0.5}));
+    EXPECT_EQ(fx.param("strokeEnabled").valueAt(0), std::vector<double>{0});
+
+    EXPECT_THROW(nimbra_render::applyAssignment(margin, {"marginX", "abc", 2.0}),
+                 nimbra_render::UsageError);
+    EXPECT_EQ(margin.keyTimes(), (std::vector<double>{1, 48})); // the bad key left no trace
+}
+
+TEST(KeyFrames, KeyedMarginWidensThePlateFrameByFrame) {
+    const fs::path dir = testDir("keyed");
+    for (int f = 1; f <= 3; ++f)
+        nimbra_render::writePng((dir / ("in." + std::to_string(f) + ".png")).string(), textFrame(),
+                                8);
+    nimbra_render::Options o = renderOptions(dir / "in.%d.png", dir / "out.%d.png");
+    o.frames = nimbra_render::FrameRange{1, 3};
+    o.assignments = {{"marginX", "0", 1.0}, {"marginX", "10", 3.0}, {"strokeEnabled", "0", {}}};
+    nimbra_render::render(o);
+    // Row 15 crosses the plate. The effect grows the plate by twice marginX on each side, so
+    // it starts 2 * marginX left of the text at x = 24: margins 0, 5 and 10.
+    const int expected[] = {24, 14, 4};
+    for (int f = 1; f <= 3; ++f) {
+        const Raster out =
+            nimbra_render::readImage((dir / ("out." + std::to_string(f) + ".png")).string());
+        EXPECT_EQ(firstOpaqueColumn(out, 15), expected[f - 1]) << "frame " << f;
+    }
+}
+
+// The same straight PNG rendered straight at 8 bits and premultiplied in float must agree
+// once both are written back as straight PNGs.
+TEST(AlphaConventions, StraightAndPremultipliedProcessingAgree) {
+    const fs::path dir = testDir("premult");
+    nimbra_render::writePng((dir / "in.png").string(), textFrame(), 8);
+    nimbra_render::Options straight = renderOptions(dir / "in.png", dir / "straight.png");
+    straight.assignments = {{"fillColor", "0.2,0.4,0.8,0.5", {}}, {"strokeWidth", "2", {}}};
+    nimbra_render::Options premult = straight;
+    premult.output = (dir / "premult.png").string();
+    premult.premult = nimbra_render::PremultChoice::Premultiplied;
+    premult.depth = nimbra_render::DepthChoice::Float;
+    nimbra_render::render(straight);
+    nimbra_render::render(premult);
+
+    const Raster a = nimbra_render::readImage(straight.output);
+    const Raster b = nimbra_render::readImage(premult.output);
+    ASSERT_EQ(a.rgba.size(), b.rgba.size());
+    double worst = 0;
+    for (std::size_t i = 0; i < a.rgba.size(); ++i)
+        worst = std::max(worst, std::abs(static_cast<double>(a.rgba[i] - b.rgba[i])));
+    EXPECT_LE(worst, 2.0 / 255.0);
+    // The plate is there: semi-transparent fill below the text.
+    EXPECT_NEAR(a.pixel(20, 15)[3], 0.5, 1.0 / 255.0);
+}
+
+TEST(FailingActions, NameTheStatusAndLeaveNoOutput) {
+    EXPECT_EQ(nimbra_render::statusName(kOfxStatErrImageFormat), "kOfxStatErrImageFormat");
+    EXPECT_EQ(nimbra_render::statusName(kOfxStatErrMemory), "kOfxStatErrMemory");
+    EXPECT_EQ(nimbra_render::statusName(4242), "status 4242");
+
+    const fs::path dir = testDir("failing");
+    nimbra_render::writePng((dir / "in.png").string(), textFrame(), 8);
+    nimbra_render::Options o = renderOptions(dir / "in.png", dir / "out.png");
+    try {
+        nimbra_render::render(o, [](testhost::Host& host) {
+            host.faults().failFunction("clipGetImage", kOfxStatErrMemory);
+        });
+        ADD_FAILURE() << "the render succeeded";
+    } catch (const nimbra_render::RenderError& e) {
+        EXPECT_NE(std::string(e.what()).find("kOfxImageEffectActionRender"), std::string::npos)
+            << e.what();
+        EXPECT_NE(std::string(e.what()).find("kOfxStat"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1)
+        << "only in.png may be left";
+}
+
+} // namespace
