@@ -95,60 +95,26 @@ public:
     }
 
     /// Bounding box of the pixels whose alpha (or only channel) exceeds the threshold, grown
-    /// into the plate. Finds the lowest and highest text rows from either end, then only
-    /// looks left and right of the columns already known in the rows between.
-    PlateRect detectPlateRect() const {
+    /// into the plate. The rows are scanned on the host's threads, each share its own bands,
+    /// and the bands' boxes combined afterwards.
+    PlateRect detectPlateRect() {
         if (!sourceImage)
             return {};
         const OfxRectI& b = sourceImage->getBounds();
         if (b.y1 >= b.y2)
             return {};
         const plate::Rows<PIX> rows(sourceImage);
-        const int width = b.x2 - b.x1;
-        const int height = b.y2 - b.y1;
-        if (!rows.base || width <= 0)
+        if (!rows.base || b.x2 <= b.x1)
             return {};
-        const plate::TextTest<PIX, maxValue> test(detectionThreshold *
-                                                  static_cast<float>(maxValue));
-
-        int minY = -1, minX = 0, maxX = 0;
-        for (int v = 0; v < height && minY < 0; ++v) {
-            const PIX* row = rows.row(b.y1 + v);
-            const int first = firstText(row, 0, width, test);
-            if (first >= 0) {
-                minY = v;
-                minX = first;
-                maxX = lastText(row, first, width, test);
-            }
-        }
-        if (minY < 0)
+        DetectionPass pass(rows, detectionThreshold * static_cast<float>(maxValue));
+        pass.run();
+        Extremes all;
+        for (const Extremes& band : pass.bands)
+            all.merge(band);
+        if (!all.found)
             return {};
-        int maxY = minY;
-        for (int v = height - 1; v > minY; --v) {
-            const PIX* row = rows.row(b.y1 + v);
-            const int first = firstText(row, 0, width, test);
-            if (first >= 0) {
-                maxY = v;
-                minX = std::min(minX, first);
-                maxX = std::max(maxX, lastText(row, first, width, test));
-                break;
-            }
-        }
-        for (int v = minY + 1; v < maxY; ++v) {
-            const PIX* row = rows.row(b.y1 + v);
-            if (minX > 0) {
-                const int first = firstText(row, 0, minX, test);
-                if (first >= 0)
-                    minX = first;
-            }
-            if (maxX < width - 1) {
-                const int last = lastText(row, maxX + 1, width, test);
-                if (last >= 0)
-                    maxX = last;
-            }
-        }
-        return plate::plateFromExtremes(minX, maxX, minY, maxY, width, height, marginX, marginY,
-                                        yOffset);
+        return plate::plateFromExtremes(all.minX, all.maxX, all.minY, all.maxY, b.x2 - b.x1,
+                                        b.y2 - b.y1, marginX, marginY, yOffset);
     }
 
     /// Exact copy of the source; zeros where the source has no pixel.
@@ -185,20 +151,91 @@ private:
         Exact,    ///< near the outline or a corner: the whole per-pixel algorithm
     };
 
+    /// The text's extent within some rows, relative to the source's lower-left corner.
+    struct Extremes {
+        bool found = false;
+        int minX = 0, maxX = 0, minY = 0, maxY = 0;
+
+        void add(int first, int last, int v) {
+            if (!found) {
+                *this = {true, first, last, v, v};
+                return;
+            }
+            minX = std::min(minX, first);
+            maxX = std::max(maxX, last);
+            minY = std::min(minY, v);
+            maxY = std::max(maxY, v);
+        }
+        void merge(const Extremes& other) {
+            if (!other.found)
+                return;
+            add(other.minX, other.maxX, other.minY);
+            add(other.minX, other.maxX, other.maxY);
+        }
+    };
+
+    /// Scans the source's rows in bands, one box per band; each share writes only its own
+    /// bands' boxes, and nothing is read until every share has returned.
+    class DetectionPass : public OFX::MultiThread::Processor {
+    public:
+        DetectionPass(const plate::Rows<PIX>& rows, float threshold)
+            : rows_(rows), test_(threshold) {}
+
+        void run() {
+            unsigned int n = 1;
+            if (Private().multiThreadNumCPUs(&n) != kOfxStatOK || n == 0)
+                n = 1;
+            bands.assign(std::min(n, 64u), Extremes());
+            runThreads(static_cast<unsigned int>(bands.size()));
+        }
+
+        void processThreadShare(unsigned int index, unsigned int count) override {
+            // A host may run more or fewer shares than asked for: every band is still
+            // scanned by exactly one share.
+            for (size_t band = index; band < bands.size(); band += count)
+                scanBand(band);
+        }
+
+        std::vector<Extremes> bands;
+
+    private:
+        static const OfxMultiThreadSuiteV1& Private() { return OFX::Private::multiThreadSuite(); }
+
+        void scanBand(size_t band) {
+            const OfxRectI& b = rows_.bounds;
+            const OfxRectI rowsOfBand = OFX::bandOfWindow(
+                b, static_cast<unsigned int>(band), static_cast<unsigned int>(bands.size()));
+            const int width = b.x2 - b.x1;
+            Extremes found;
+            for (int y = rowsOfBand.y1; y < rowsOfBand.y2; ++y) {
+                const PIX* row = rows_.row(y);
+                const int first = firstText(row, 0, width, test_);
+                if (first >= 0)
+                    found.add(first, lastText(row, first, width, test_), y - b.y1);
+            }
+            bands[band] = found;
+        }
+
+        const plate::Rows<PIX>& rows_;
+        plate::TextTest<PIX, maxValue> test_;
+    };
+
+    /// The tested channel of pixel x, as the bits of the whole pixel allow: loading the pixel
+    /// as one word and shifting keeps the chunk loops below free of strided byte loads.
+    static PIX testedChannel(const PIX* row, int x) {
+        return row[x * nComponents + nComponents - 1];
+    }
+
     static int firstText(const PIX* row, int from, int to,
                          const plate::TextTest<PIX, maxValue>& test) {
         constexpr int kChunk = 16;
         int x = from;
         // Whole chunks first: the test over a chunk has no early exit, so it vectorises.
-        for (; x + kChunk <= to; x += kChunk) {
-            bool any = false;
-            for (int k = 0; k < kChunk; ++k)
-                any |= test(row[(x + k) * nComponents + nComponents - 1]);
-            if (any)
+        for (; x + kChunk <= to; x += kChunk)
+            if (anyText(row, x, test))
                 break;
-        }
         for (; x < to; ++x)
-            if (test(row[x * nComponents + nComponents - 1]))
+            if (test(testedChannel(row, x)))
                 return x;
         return -1;
     }
@@ -207,17 +244,42 @@ private:
                         const plate::TextTest<PIX, maxValue>& test) {
         constexpr int kChunk = 16;
         int x = to;
-        for (; x - kChunk >= from; x -= kChunk) {
-            bool any = false;
-            for (int k = 1; k <= kChunk; ++k)
-                any |= test(row[(x - k) * nComponents + nComponents - 1]);
-            if (any)
+        for (; x - kChunk >= from; x -= kChunk)
+            if (anyText(row, x - kChunk, test))
                 break;
-        }
         for (--x; x >= from; --x)
-            if (test(row[x * nComponents + nComponents - 1]))
+            if (test(testedChannel(row, x)))
                 return x;
         return -1;
+    }
+
+    /// Whether any of the 16 pixels from x on is text.
+    static bool anyText(const PIX* row, int x, const plate::TextTest<PIX, maxValue>& test) {
+        // Whole words at a time: adding (limit - first) to a channel carries into the bit
+        // just above it exactly when the channel is at least `first`.
+        if constexpr (std::is_same_v<PIX, unsigned char> && nComponents == 4) {
+            std::uint64_t words[8]; // two pixels each, alpha in the top byte of each half
+            std::memcpy(words, row + x * 4, sizeof words);
+            const std::uint64_t add = (256u - static_cast<std::uint64_t>(test.firstText)) *
+                                      0x0000000100000001ull;
+            std::uint64_t any = 0;
+            for (std::uint64_t w : words)
+                any |= (((w >> 24) & 0x000000FF000000FFull) + add) & 0x0000010000000100ull;
+            return any != 0;
+        } else if constexpr (std::is_same_v<PIX, unsigned short> && nComponents == 4) {
+            std::uint64_t words[16]; // one pixel each, alpha in the top 16 bits
+            std::memcpy(words, row + x * 4, sizeof words);
+            const std::uint64_t add = 65536u - static_cast<std::uint64_t>(test.firstText);
+            std::uint64_t any = 0;
+            for (std::uint64_t w : words)
+                any |= ((w >> 48) + add) & 0x10000ull;
+            return any != 0;
+        } else {
+            bool any = false;
+            for (int k = 0; k < 16; ++k)
+                any |= test(testedChannel(row, x + k));
+            return any;
+        }
     }
 
     void prepareDrawing() {
@@ -247,9 +309,9 @@ private:
             innerBottom_ = g.bottom + inset;
             innerTop_ = g.top - inset;
         }
-        PIX transparent[4] = {0, 0, 0, 0};
-        s.shade(nullptr, transparent, s.fillEnabled, false, 0);
-        std::copy(transparent, transparent + 4, fillOverNothing_);
+        s.shade(nullptr, fillOverNothing_, s.fillEnabled, false, 0);
+        // Not the same as no pixel: with a threshold below zero a transparent pixel is text.
+        s.shade(zeroPixel_, fillOverZero_, s.fillEnabled && !s.isText(zeroPixel_), false, 0);
 
         if constexpr (std::is_same_v<PIX, unsigned char>) {
             // Eight bits: away from the outline a pixel's result depends only on its own
@@ -357,6 +419,18 @@ private:
         }
     }
 
+    /// Whether every channel of n pixels is zero (bit for bit): transparent source pixels
+    /// are the common case and their result is one constant per kind of span.
+    template <int n> static bool isZero(const PIX* pixels) {
+        constexpr size_t bytes = sizeof(PIX) * 4 * n;
+        std::uint64_t words[(bytes + 7) / 8] = {};
+        std::memcpy(words, pixels, bytes);
+        std::uint64_t any = 0;
+        for (std::uint64_t w : words)
+            any |= w;
+        return any == 0;
+    }
+
     template <Span kind> void spanWith(const RowContext& row, int first, int end) const {
         PIX* out = row.out + static_cast<std::ptrdiff_t>(first - row.outX) * 4;
         const PIX* in = row.in + static_cast<std::ptrdiff_t>(first - row.inX) * 4;
@@ -364,25 +438,50 @@ private:
         if constexpr (kind == Span::Exact) {
             for (int x = first; x < end; ++x, out += 4, in += 4)
                 s.shadeAt(in, out, static_cast<float>(x - row.originX), row.py, *geometry_);
-        } else if constexpr (std::is_same_v<PIX, unsigned char>) {
+        } else {
+            // Transparent pixels give a constant; runs of them are the common case, so look
+            // at four pixels at once.
+            const PIX* constant = kind == Span::Outside ? zeroPixel_ : fillOverZero_;
+            int x = first;
+            for (; x + 4 <= end; x += 4, out += 16, in += 16) {
+                if (isZero<4>(in)) {
+                    for (int k = 0; k < 4; ++k)
+                        std::memcpy(out + 4 * k, constant, sizeof(PIX) * 4);
+                    continue;
+                }
+                for (int k = 0; k < 4; ++k) {
+                    if (isZero<1>(in + 4 * k))
+                        std::memcpy(out + 4 * k, constant, sizeof(PIX) * 4);
+                    else
+                        shadeAway<kind>(in + 4 * k, out + 4 * k);
+                }
+            }
+            for (; x < end; ++x, out += 4, in += 4) {
+                if (isZero<1>(in))
+                    std::memcpy(out, constant, sizeof(PIX) * 4);
+                else
+                    shadeAway<kind>(in, out);
+            }
+        }
+    }
+
+    /// One pixel away from the outline and the corners.
+    template <Span kind> void shadeAway(const PIX* in, PIX* out) const {
+        if constexpr (std::is_same_v<PIX, unsigned char>) {
             const unsigned char* colour =
                 kind == Span::Outside ? recomputed_.data() : interior_.data();
             const size_t plane = kind == Span::Outside ? 0 : 256 * 256;
             const unsigned char* alpha =
                 kind == Span::Outside ? recomputedAlpha_ : interiorAlpha_;
-            for (int x = first; x < end; ++x, out += 4, in += 4) {
-                const size_t a = static_cast<size_t>(in[3]) * 256;
-                out[0] = colour[a + in[0]];
-                out[1] = colour[plane + a + in[1]];
-                out[2] = colour[2 * plane + a + in[2]];
-                out[3] = alpha[in[3]];
-            }
+            const size_t a = static_cast<size_t>(in[3]) * 256;
+            out[0] = colour[a + in[0]];
+            out[1] = colour[plane + a + in[1]];
+            out[2] = colour[2 * plane + a + in[2]];
+            out[3] = alpha[in[3]];
         } else if constexpr (kind == Span::Outside) {
-            for (int x = first; x < end; ++x, out += 4, in += 4)
-                s.shade(in, out, false, false, 0);
+            shader_->shade(in, out, false, false, 0);
         } else {
-            for (int x = first; x < end; ++x, out += 4, in += 4)
-                s.shade(in, out, s.fillEnabled && !s.isText(in), false, 0);
+            shader_->shade(in, out, shader_->fillEnabled && !shader_->isText(in), false, 0);
         }
     }
 
@@ -392,7 +491,9 @@ private:
     bool classify_ = false;
     double reachLeft_ = 0, reachRight_ = 0, reachBottom_ = 0, reachTop_ = 0;
     double innerLeft_ = 0, innerRight_ = 0, innerBottom_ = 0, innerTop_ = 0;
-    PIX fillOverNothing_[4] = {0, 0, 0, 0};
+    PIX fillOverNothing_[4] = {0, 0, 0, 0}; ///< interior result where the source has no pixel
+    PIX fillOverZero_[4] = {0, 0, 0, 0};    ///< interior result of a transparent pixel
+    static constexpr PIX zeroPixel_[4] = {0, 0, 0, 0};
     std::vector<unsigned char> recomputed_; ///< [alpha][channel]
     std::vector<unsigned char> interior_;   ///< [R, G, B][alpha][channel]
     unsigned char recomputedAlpha_[256] = {};
