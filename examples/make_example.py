@@ -109,11 +109,11 @@ def write_png(path, pixels):
 
 
 def example_input():
-    """640x240: white "ニンブラ" and orange "OFX" over transparency, off-centre."""
+    """640x240: sky-blue "ニンブラ" and orange "OFX" over transparency, off-centre."""
     width, height, scale = 640, 240, 4
     pixels = blank(width, height)
     advance = (GLYPH + 2) * scale
-    lines = [("ニンブラ", 96, 56, (255, 255, 255)), ("OFX", 360, 120, (255, 170, 40))]
+    lines = [("ニンブラ", 96, 56, (90, 190, 255)), ("OFX", 360, 120, (255, 160, 40))]
     for text, left, top, colour in lines:
         cover = text_coverage(width, height, text, scale, left, top, advance)
         for y in range(height):
