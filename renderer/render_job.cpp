@@ -363,6 +363,8 @@ void listPlugins(const Options& options, std::ostream& out) {
     LoadedModule loaded(locatePlugin(options.plugin));
     testhost::Host& host = loaded.host;
     out << loaded.bundleOrBinary() << "\n";
+    if (!options.id.empty())
+        choosePlugin(loaded.module, options.id); // an unknown identifier is an error here too
     std::vector<std::unique_ptr<testhost::PluginSession>> sessions;
     for (int i = 0; i < loaded.module.pluginCount(); ++i) {
         OfxPlugin* plugin = loaded.module.plugin(i);
@@ -422,6 +424,8 @@ void listPlugins(const Options& options, std::ostream& out) {
             out << "\n";
         }
     }
+    for (auto& session : sessions)
+        session->unload();
 }
 
 void render(const Options& options, const HostSetup& setup) {
@@ -449,6 +453,18 @@ void render(const Options& options, const HostSetup& setup) {
     if (!created.instance)
         throw RenderError("the plug-in refused to create an instance");
     testhost::Effect& instance = *created.instance;
+    // On any failure the plug-in still hears that its instance and the module are done with
+    // (a host that stops rendering does the same), so it can free what it holds.
+    struct Teardown {
+        testhost::PluginSession& session;
+        testhost::Effect* instance;
+        ~Teardown() {
+            if (instance) {
+                session.destroyInstance(*instance);
+                session.unload();
+            }
+        }
+    } teardown{session, &instance};
 
     for (const Assignment& a : options.assignments) {
         testhost::Param* param = instance.findParam(a.name);
@@ -525,6 +541,7 @@ void render(const Options& options, const HostSetup& setup) {
     }
     check(session.endSequenceRender(instance, frames), "kOfxImageEffectActionEndSequenceRender",
           host);
+    teardown.instance = nullptr;
     check(session.destroyInstance(instance), "kOfxActionDestroyInstance", host);
     check(session.unload(), "kOfxActionUnload", host);
     pending.commit();

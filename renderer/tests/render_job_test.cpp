@@ -94,6 +94,8 @@ TEST(KeyFrames, ValuesAreLinearBetweenKeysAndHeldOutside) {
     EXPECT_THROW(nimbra_render::applyAssignment(margin, {"marginX", "abc", 2.0}),
                  nimbra_render::UsageError);
     EXPECT_EQ(margin.keyTimes(), (std::vector<double>{1, 48})); // the bad key left no trace
+    EXPECT_EQ(session.destroyInstance(fx), kOfxStatOK);
+    EXPECT_EQ(session.unload(), kOfxStatOK);
 }
 
 TEST(KeyFrames, KeyedMarginWidensThePlateFrameByFrame) {
