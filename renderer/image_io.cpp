@@ -5,6 +5,7 @@
 #include <ImfHeader.h>
 #include <ImfInputFile.h>
 #include <ImfOutputFile.h>
+#include <half.h>
 #include <png.h>
 
 #include <algorithm>
@@ -280,20 +281,27 @@ void writePng(const std::string& path, const Raster& image, int bits) {
         throw ImageError("cannot write " + path + ": " + std::strerror(errno));
 }
 
-void writeExr(const std::string& path, const Raster& image) {
+void writeExr(const std::string& path, const Raster& image, bool half) {
     try {
+        const Imf::PixelType type = half ? Imf::HALF : Imf::FLOAT;
         Imf::Header header(image.width, image.height);
         const char* names[4] = {"R", "G", "B", "A"};
         for (const char* name : names)
-            header.channels().insert(name, Imf::Channel(Imf::FLOAT));
+            header.channels().insert(name, Imf::Channel(type));
+        std::vector<Imath::half> halves;
+        char* base = const_cast<char*>(reinterpret_cast<const char*>(image.rgba.data()));
+        std::size_t sampleSize = sizeof(float);
+        if (half) {
+            halves.assign(image.rgba.begin(), image.rgba.end());
+            base = reinterpret_cast<char*>(halves.data());
+            sampleSize = sizeof(Imath::half);
+        }
         Imf::OutputFile file(path.c_str(), header);
         Imf::FrameBuffer frame;
-        const std::size_t xStride = 4 * sizeof(float);
+        const std::size_t xStride = 4 * sampleSize;
         const std::size_t yStride = xStride * static_cast<std::size_t>(image.width);
-        char* base = const_cast<char*>(reinterpret_cast<const char*>(image.rgba.data()));
         for (int c = 0; c < 4; ++c)
-            frame.insert(names[c],
-                         Imf::Slice(Imf::FLOAT, base + c * sizeof(float), xStride, yStride));
+            frame.insert(names[c], Imf::Slice(type, base + c * sampleSize, xStride, yStride));
         file.setFrameBuffer(frame);
         file.writePixels(image.height);
     } catch (const std::exception& e) {

@@ -53,8 +53,9 @@ Alpha fileAlpha(FileKind kind);
 Raster readImage(const std::string& path);
 /// Writes an RGBA PNG with 8 or 16 bits per sample; values are clamped to 0..1 and rounded.
 void writePng(const std::string& path, const Raster& image, int bits);
-/// Writes an RGBA EXR with 32-bit float channels (values as they are).
-void writeExr(const std::string& path, const Raster& image);
+/// Writes an RGBA EXR with 32-bit float channels, or half ones when `half` (values as they
+/// are, apart from half's precision).
+void writeExr(const std::string& path, const Raster& image, bool half = false);
 
 /// Converts `image` to `target` in place (straight colour under alpha 0 becomes 0).
 void convertAlpha(Raster& image, Alpha target);

@@ -272,9 +272,9 @@ std::string framePath(const std::string& pattern, int frame) {
         throw UsageError("bad frame pattern '" + pattern + "' (use %d or %04d)");
     if (findConversion(pattern.substr(pos + len)).first != std::string::npos)
         throw UsageError("frame pattern '" + pattern + "' holds more than one %");
-    const std::string spec = pattern.substr(pos, len);
+    const std::string conversion = pattern.substr(pos, len);
     char buffer[64];
-    std::snprintf(buffer, sizeof buffer, spec.c_str(), frame);
+    std::snprintf(buffer, sizeof buffer, conversion.c_str(), frame);
     std::string out = pattern.substr(0, pos) + buffer + pattern.substr(pos + len);
     // "%%" stands for a literal '%'.
     std::string result;

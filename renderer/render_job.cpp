@@ -533,7 +533,7 @@ void render(const Options& options, const HostSetup& setup) {
         convertAlpha(result, fileAlpha(outKind));
         const std::string temp = pending.create(outPath);
         if (outKind == FileKind::Exr)
-            writeExr(temp, result);
+            writeExr(temp, result, raster.format == SampleFormat::Half);
         else
             writePng(temp, result, depth == testhost::Depth::Byte ? 8 : 16);
         if (progress)

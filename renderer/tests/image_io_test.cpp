@@ -155,6 +155,21 @@ TEST(ExrRoundTrip, FloatValuesSurviveExactlyIncludingOutOfRange) {
     EXPECT_EQ(back.rgba, original.rgba);
 }
 
+TEST(ExrRoundTrip, HalfKeepsHalfPrecision) {
+    Raster original;
+    original.width = 2;
+    original.height = 1;
+    original.rgba = {0.5f, 1.0f / 3.0f, 1000.0f, 1.0f, -2.0f, 0.0f, 0.1f, 0.25f};
+    const std::string path = tempPath("half-roundtrip.exr");
+    nimbra_render::writeExr(path, original, /*half=*/true);
+    const Raster back = nimbra_render::readImage(path);
+    EXPECT_EQ(back.format, SampleFormat::Half);
+    ASSERT_EQ(back.rgba.size(), original.rgba.size());
+    for (std::size_t i = 0; i < back.rgba.size(); ++i)
+        EXPECT_EQ(back.rgba[i], static_cast<float>(Imath::half(original.rgba[i]))) << i;
+    EXPECT_NE(back.rgba[1], original.rgba[1]); // a third is not a half
+}
+
 TEST(ExrRead, HalfRgbWithoutAlphaIsOpaqueAndTopRowFirst) {
     const std::string path = tempPath("half.exr");
     {
