@@ -21,7 +21,9 @@ using testhost::Depth;
 /// frame, so about 10% of the pixels are text and the plate is about a quarter of the frame.
 void drawText(testhost::Image& image) {
     const int w = image.width(), h = image.height();
-    const double top = image.depth() == Depth::Byte ? 255 : image.depth() == Depth::Short ? 65535 : 1;
+    const double top = image.depth() == Depth::Byte    ? 255
+                       : image.depth() == Depth::Short ? 65535
+                                                       : 1;
     const int x0 = w / 4, x1 = 3 * w / 4, y0 = h / 8, y1 = h / 8 + h / 2;
     const int glyph = std::max(4, h / 40);
     for (int y = y0; y < y1; ++y)
@@ -42,8 +44,8 @@ struct Fixture {
         session.describe();
         session.describeInContext(kOfxImageEffectContextFilter);
         instance = session.createInstance(kOfxImageEffectContextFilter).instance;
-        source = std::make_shared<testhost::Image>(OfxRectI{0, 0, width, height},
-                                                   Components::RGBA, depth);
+        source = std::make_shared<testhost::Image>(OfxRectI{0, 0, width, height}, Components::RGBA,
+                                                   depth);
         destination = std::make_shared<testhost::Image>(OfxRectI{0, 0, width, height},
                                                         Components::RGBA, depth);
         drawText(*source);
@@ -112,7 +114,7 @@ void sizes(benchmark::internal::Benchmark* b, bool threads) {
 
 BENCHMARK(BM_Memcpy)->Apply([](auto* b) { sizes(b, false); });
 BENCHMARK(BM_Render)->Apply([](auto* b) { sizes(b, true); });
-BENCHMARK(BM_Reference)->Apply([](auto* b) { sizes(b, true); })->MinTime(0.2);
+BENCHMARK(BM_Reference)->Apply([](auto* b) { sizes(b, true); }) -> MinTime(0.2);
 
 } // namespace
 

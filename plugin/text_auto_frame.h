@@ -5,8 +5,7 @@
 
 class TextAutoFrameProcessorBase;
 
-class TextAutoFramePluginFactory
-    : public OFX::PluginFactoryHelper<TextAutoFramePluginFactory> {
+class TextAutoFramePluginFactory : public OFX::PluginFactoryHelper<TextAutoFramePluginFactory> {
 public:
     TextAutoFramePluginFactory(const std::string& id, unsigned int major, unsigned int minor)
         : OFX::PluginFactoryHelper<TextAutoFramePluginFactory>(id, major, minor) {}

@@ -127,14 +127,14 @@ public:
         for (int y = window.y1; y < window.y2; ++y) {
             if (effect.abortRequested())
                 continue; // row left as it was
-            PIX* out = dst.row(y) + static_cast<std::ptrdiff_t>(window.x1 - dst.bounds.x1) *
-                                        nComponents;
+            PIX* out =
+                dst.row(y) + static_cast<std::ptrdiff_t>(window.x1 - dst.bounds.x1) * nComponents;
             if (!src.hasRow(y) || sx1 >= sx2) {
                 std::memset(out, 0, pixelSize * static_cast<size_t>(window.x2 - window.x1));
                 continue;
             }
-            const PIX* in = src.row(y) + static_cast<std::ptrdiff_t>(sx1 - src.bounds.x1) *
-                                             nComponents;
+            const PIX* in =
+                src.row(y) + static_cast<std::ptrdiff_t>(sx1 - src.bounds.x1) * nComponents;
             std::memset(out, 0, pixelSize * static_cast<size_t>(sx1 - window.x1));
             std::memmove(out + static_cast<std::ptrdiff_t>(sx1 - window.x1) * nComponents, in,
                          pixelSize * static_cast<size_t>(sx2 - sx1));
@@ -203,8 +203,8 @@ private:
 
         void scanBand(size_t band) {
             const OfxRectI& b = rows_.bounds;
-            const OfxRectI rowsOfBand = OFX::bandOfWindow(
-                b, static_cast<unsigned int>(band), static_cast<unsigned int>(bands.size()));
+            const OfxRectI rowsOfBand = OFX::bandOfWindow(b, static_cast<unsigned int>(band),
+                                                          static_cast<unsigned int>(bands.size()));
             const int width = b.x2 - b.x1;
             Extremes found;
             for (int y = rowsOfBand.y1; y < rowsOfBand.y2; ++y) {
@@ -260,8 +260,8 @@ private:
         if constexpr (std::is_same_v<PIX, unsigned char> && nComponents == 4) {
             std::uint64_t words[8]; // two pixels each, alpha in the top byte of each half
             std::memcpy(words, row + x * 4, sizeof words);
-            const std::uint64_t add = (256u - static_cast<std::uint64_t>(test.firstText)) *
-                                      0x0000000100000001ull;
+            const std::uint64_t add =
+                (256u - static_cast<std::uint64_t>(test.firstText)) * 0x0000000100000001ull;
             std::uint64_t any = 0;
             for (std::uint64_t w : words)
                 any |= (((w >> 24) & 0x000000FF000000FFull) + add) & 0x0000010000000100ull;
@@ -347,11 +347,16 @@ private:
         for (int y = window.y1; y < window.y2; ++y) {
             if (effect.abortRequested())
                 continue; // row left as it was
-            PIX* out = dst.row(y) + static_cast<std::ptrdiff_t>(window.x1 - dst.bounds.x1) *
-                                        nComponents;
+            PIX* out =
+                dst.row(y) + static_cast<std::ptrdiff_t>(window.x1 - dst.bounds.x1) * nComponents;
             const PIX* in = src.hasRow(y) && sx1 < sx2 ? src.row(y) : nullptr;
-            const RowContext row{out, window.x1, in, src.bounds.x1, in ? sx1 : window.x2,
-                                 in ? sx2 : window.x2, static_cast<float>(y - origin.y1),
+            const RowContext row{out,
+                                 window.x1,
+                                 in,
+                                 src.bounds.x1,
+                                 in ? sx1 : window.x2,
+                                 in ? sx2 : window.x2,
+                                 static_cast<float>(y - origin.y1),
                                  origin.x1};
             if (!classify_) {
                 span<Span::Exact>(row, window.x1, window.x2);
@@ -384,9 +389,9 @@ private:
     }
 
     struct RowContext {
-        PIX* out;           ///< destination pixel at column outX
+        PIX* out; ///< destination pixel at column outX
         int outX;
-        const PIX* in;      ///< source pixel at column inX, or null: no source row
+        const PIX* in; ///< source pixel at column inX, or null: no source row
         int inX;
         int srcFirst, srcEnd; ///< columns of the window the source holds
         float py;
@@ -471,8 +476,7 @@ private:
             const unsigned char* colour =
                 kind == Span::Outside ? recomputed_.data() : interior_.data();
             const size_t plane = kind == Span::Outside ? 0 : 256 * 256;
-            const unsigned char* alpha =
-                kind == Span::Outside ? recomputedAlpha_ : interiorAlpha_;
+            const unsigned char* alpha = kind == Span::Outside ? recomputedAlpha_ : interiorAlpha_;
             const size_t a = static_cast<size_t>(in[3]) * 256;
             out[0] = colour[a + in[0]];
             out[1] = colour[plane + a + in[1]];

@@ -28,10 +28,10 @@ public:
         : OFX::ImageProcessor(effect), pixelDepth(depth), pixelComponents(components) {}
 
     OFX::Image* sourceImage = nullptr;
-    float marginX = 20;   ///< pixels; applied twice on the left and on the right
-    float marginY = 20;   ///< pixels; applied once below and above
-    float yOffset = 0;    ///< pixels; positive moves the plate up
-    float cornerSize = 0; ///< pixels; limited to half the plate's smaller side
+    float marginX = 20;                ///< pixels; applied twice on the left and on the right
+    float marginY = 20;                ///< pixels; applied once below and above
+    float yOffset = 0;                 ///< pixels; positive moves the plate up
+    float cornerSize = 0;              ///< pixels; limited to half the plate's smaller side
     float fillColor[4] = {0, 0, 0, 1}; ///< straight R, G, B, A
     bool fillEnabled = true;
     float strokeColor[4] = {1, 1, 1, 1}; ///< straight R, G, B, A

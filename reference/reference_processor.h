@@ -60,8 +60,9 @@ public:
                 continue;
             auto* dst = static_cast<PIX*>(destinationImage->pixelAddress(window.x1, y));
             for (int x = window.x1; x < window.x2; ++x, dst += nComponents) {
-                const PIX* src =
-                    sourceImage ? static_cast<const PIX*>(sourceImage->pixelAddress(x, y)) : nullptr;
+                const PIX* src = sourceImage
+                                     ? static_cast<const PIX*>(sourceImage->pixelAddress(x, y))
+                                     : nullptr;
                 for (int c = 0; c < nComponents; ++c)
                     dst[c] = src ? src[c] : PIX(0);
             }

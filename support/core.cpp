@@ -77,7 +77,8 @@ void raiseSuiteStatus(OfxStatus status) {
     }
 }
 
-// ---- Diagnostic log ------------------------------------------------------------------------------
+// ---- Diagnostic log
+// ------------------------------------------------------------------------------
 
 namespace {
 
@@ -177,7 +178,8 @@ void setLogStream(std::FILE* stream) { gLogStream = stream; }
 int logIndentLevel() { return gIndentLevel.load(); }
 } // namespace Private
 
-// ---- Registry and exported entry points ----------------------------------------------------------
+// ---- Registry and exported entry points
+// ----------------------------------------------------------
 
 namespace {
 
@@ -302,7 +304,8 @@ OfxExport OfxPlugin* OfxGetPlugin(int nth) {
 
 namespace OFX {
 
-// ---- Host suites and description -------------------------------------------------------------------
+// ---- Host suites and description
+// -------------------------------------------------------------------
 
 namespace {
 
@@ -345,8 +348,8 @@ void createHostDescription(OfxHost* host) {
 
     int n = props.getDimension(kOfxImageEffectPropSupportedComponents, true);
     for (int i = 0; i < n; ++i)
-        d.supportedComponents.push_back(
-            decodePixelComponents(props.getString(kOfxImageEffectPropSupportedComponents, i, true)));
+        d.supportedComponents.push_back(decodePixelComponents(
+            props.getString(kOfxImageEffectPropSupportedComponents, i, true)));
     n = props.getDimension(kOfxImageEffectPropSupportedContexts, true);
     for (int i = 0; i < n; ++i)
         d.supportedContexts.push_back(
@@ -390,8 +393,8 @@ const OfxMultiThreadSuiteV1& multiThreadSuite() {
 
 const void* fetchSuite(const char* name, int version, bool optional) {
     OfxHost* host = gHostPointer;
-    const void* suite = host && host->fetchSuite ? host->fetchSuite(host->host, name, version)
-                                                 : nullptr;
+    const void* suite =
+        host && host->fetchSuite ? host->fetchSuite(host->host, name, version) : nullptr;
     if (!suite) {
         if (!optional) {
             logError(true, "Could not fetch the mandatory suite '%s' version %d.", name, version);
@@ -408,12 +411,10 @@ namespace {
 
 void fetchAllSuites() {
     HostSuites& s = gSuites;
-    s.imageEffect = static_cast<const OfxImageEffectSuiteV1*>(
-        fetchSuite(kOfxImageEffectSuite, 1, false));
-    s.property =
-        static_cast<const OfxPropertySuiteV1*>(fetchSuite(kOfxPropertySuite, 1, false));
-    s.parameter =
-        static_cast<const OfxParameterSuiteV1*>(fetchSuite(kOfxParameterSuite, 1, false));
+    s.imageEffect =
+        static_cast<const OfxImageEffectSuiteV1*>(fetchSuite(kOfxImageEffectSuite, 1, false));
+    s.property = static_cast<const OfxPropertySuiteV1*>(fetchSuite(kOfxPropertySuite, 1, false));
+    s.parameter = static_cast<const OfxParameterSuiteV1*>(fetchSuite(kOfxParameterSuite, 1, false));
     s.memory = static_cast<const OfxMemorySuiteV1*>(fetchSuite(kOfxMemorySuite, 1, false));
     s.multiThread =
         static_cast<const OfxMultiThreadSuiteV1*>(fetchSuite(kOfxMultiThreadSuite, 1, false));
@@ -432,7 +433,8 @@ void fetchAllSuites() {
     d.supportsMessageSuiteV2 = s.messageV2 != nullptr;
 
     if (d.supportsOverlays || d.supportsCustomInteract)
-        s.interact = static_cast<const OfxInteractSuiteV1*>(fetchSuite(kOfxInteractSuite, 1, false));
+        s.interact =
+            static_cast<const OfxInteractSuiteV1*>(fetchSuite(kOfxInteractSuite, 1, false));
     s.hwndInteract = fetchSuite(kOfxHWndInteractSuite, 1, true);
 }
 

@@ -130,8 +130,8 @@ protected:
         static std::string id;
         return id;
     }
-    static OfxStatus mainEntry(const char* action, const void* handle,
-                               OfxPropertySetHandle inArgs, OfxPropertySetHandle outArgs) {
+    static OfxStatus mainEntry(const char* action, const void* handle, OfxPropertySetHandle inArgs,
+                               OfxPropertySetHandle outArgs) {
         return dispatchAction(action, handle, inArgs, outArgs, uniqueIdStorage().c_str());
     }
 };

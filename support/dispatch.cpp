@@ -95,7 +95,8 @@ ImageEffect& requireEffectInstance(OfxImageEffectHandle handle) {
     return *instance;
 }
 
-// ---- The per-action work ---------------------------------------------------------------------------
+// ---- The per-action work
+// ---------------------------------------------------------------------------
 
 class ActualROISetter : public RegionOfInterestSetter {
 public:

@@ -5,7 +5,8 @@
 
 namespace OFX {
 
-// ---- Enumerations ----------------------------------------------------------------------------------
+// ---- Enumerations
+// ----------------------------------------------------------------------------------
 
 EffectContext decodeContext(const std::string& name) {
     if (name == kOfxImageEffectContextGenerator)
@@ -147,7 +148,8 @@ const char* encodePixelComponents(PixelComponents components) {
     }
 }
 
-// ---- Descriptors -------------------------------------------------------------------------------------
+// ---- Descriptors
+// -------------------------------------------------------------------------------------
 
 InteractDescriptor::~InteractDescriptor() = default;
 
@@ -278,7 +280,8 @@ ClipDescriptor* ImageEffectDescriptor::defineClip(const std::string& name) {
     return result;
 }
 
-// ---- Action arguments ----------------------------------------------------------------------------------
+// ---- Action arguments
+// ----------------------------------------------------------------------------------
 
 namespace {
 
@@ -404,7 +407,8 @@ void ClipPreferencesWriter::setPixelAspectRatio(const Clip& clip, double par) {
     changed_ = true;
 }
 
-// ---- Images ------------------------------------------------------------------------------------------
+// ---- Images
+// ------------------------------------------------------------------------------------------
 
 Image::Image(OfxPropertySetHandle handle) : properties_(handle) {
     try {
@@ -478,7 +482,8 @@ void* Image::pixelAddress(int x, int y) const {
     return static_cast<unsigned char*>(pixelData_) + rowOffset + columnOffset;
 }
 
-// ---- Clips -------------------------------------------------------------------------------------------
+// ---- Clips
+// -------------------------------------------------------------------------------------------
 
 std::unique_ptr<Image> Clip::fetchImage(double time) const {
     OfxPropertySetHandle image = nullptr;
@@ -515,7 +520,8 @@ OfxRectD Clip::getRegionOfDefinition(double time) const {
     return rod;
 }
 
-// ---- Effect instances ----------------------------------------------------------------------------------
+// ---- Effect instances
+// ----------------------------------------------------------------------------------
 
 ImageEffect::ImageEffect(OfxImageEffectHandle handle) : effectHandle_(handle) {
     const OfxImageEffectSuiteV1& suite = Private::imageEffectSuite();

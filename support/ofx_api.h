@@ -149,8 +149,7 @@ typedef struct OfxImageEffectSuiteV1 {
     OfxStatus (*clipGetImage)(OfxImageClipHandle clip, OfxTime time, const OfxRectD* region,
                               OfxPropertySetHandle* imageHandle);
     OfxStatus (*clipReleaseImage)(OfxPropertySetHandle imageHandle);
-    OfxStatus (*clipGetRegionOfDefinition)(OfxImageClipHandle clip, OfxTime time,
-                                           OfxRectD* bounds);
+    OfxStatus (*clipGetRegionOfDefinition)(OfxImageClipHandle clip, OfxTime time, OfxRectD* bounds);
     /* Not a status: 0 carry on, non-zero stop. [any thread] */
     int (*abort)(OfxImageEffectHandle imageEffect);
     OfxStatus (*imageMemoryAlloc)(OfxImageEffectHandle instanceHandle, size_t nBytes,
@@ -164,8 +163,8 @@ typedef struct OfxParameterSuiteV1 {
     /* The type comes before the name. */
     OfxStatus (*paramDefine)(OfxParamSetHandle paramSet, const char* paramType, const char* name,
                              OfxPropertySetHandle* propertySet);
-    OfxStatus (*paramGetHandle)(OfxParamSetHandle paramSet, const char* name,
-                                OfxParamHandle* param, OfxPropertySetHandle* propertySet);
+    OfxStatus (*paramGetHandle)(OfxParamSetHandle paramSet, const char* name, OfxParamHandle* param,
+                                OfxPropertySetHandle* propertySet);
     OfxStatus (*paramSetGetPropertySet)(OfxParamSetHandle paramSet,
                                         OfxPropertySetHandle* propHandle);
     OfxStatus (*paramGetPropertySet)(OfxParamHandle param, OfxPropertySetHandle* propHandle);
@@ -405,7 +404,7 @@ typedef struct OfxInteractSuiteV1 {
 #define kOfxImagePropRegionOfDefinition "OfxImagePropRegionOfDefinition"
 #define kOfxImagePropRowBytes "OfxImagePropRowBytes"
 #define kOfxImagePropField "OfxImagePropField"
-#define kOfxImageEffectPluginPropFieldRenderTwiceAlways \
+#define kOfxImageEffectPluginPropFieldRenderTwiceAlways                                            \
     "OfxImageEffectPluginPropFieldRenderTwiceAlways"
 #define kOfxImageEffectPropFieldToRender "OfxImageEffectPropFieldToRender"
 #define kOfxImageEffectPropRegionOfDefinition "OfxImageEffectPropRegionOfDefinition"

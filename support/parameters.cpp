@@ -38,7 +38,8 @@ const char* paramTypeName(ParamType type) {
     }
 }
 
-// ---- Descriptors ---------------------------------------------------------------------------------
+// ---- Descriptors
+// ---------------------------------------------------------------------------------
 
 ParamDescriptor::ParamDescriptor(std::string name, ParamType type, OfxPropertySetHandle props)
     : name_(std::move(name)), type_(type), properties_(props) {}
@@ -140,7 +141,8 @@ PageParamDescriptor* ParamSetDescriptor::definePageParam(const std::string& name
     return defineParam<PageParamDescriptor>(name, ParamType::Page);
 }
 
-// ---- Instances -----------------------------------------------------------------------------------
+// ---- Instances
+// -----------------------------------------------------------------------------------
 
 Param::Param(const ParamSet* owner, std::string name, ParamType type, OfxParamHandle handle)
     : name_(std::move(name)), type_(type), handle_(handle), paramSet_(owner) {

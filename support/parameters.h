@@ -31,7 +31,8 @@ enum class ParamType : int {
 /// The OFX type string; "OfxParamTypeInteger" for Integer and for any value without one.
 const char* paramTypeName(ParamType type);
 
-// ---- Descriptors ---------------------------------------------------------------------------------
+// ---- Descriptors
+// ---------------------------------------------------------------------------------
 
 class ParamSetDescriptor;
 
@@ -150,7 +151,8 @@ private:
     std::map<std::string, std::unique_ptr<ParamDescriptor>> descriptors_;
 };
 
-// ---- Instances -----------------------------------------------------------------------------------
+// ---- Instances
+// -----------------------------------------------------------------------------------
 
 class ParamSet;
 

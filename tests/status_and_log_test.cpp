@@ -67,8 +67,7 @@ TEST(Exceptions, StringExceptionsReturnTheirText) {
     EXPECT_STREQ(OFX::Exception::HostInadequate("OfxImageEffectSuite").what(),
                  "OfxImageEffectSuite");
     EXPECT_STREQ(OFX::Exception::PropertyUnknownToHost("OfxPropLabel").what(), "OfxPropLabel");
-    EXPECT_STREQ(OFX::Exception::PropertyValueIllegalToHost("OfxPropTime").what(),
-                 "OfxPropTime");
+    EXPECT_STREQ(OFX::Exception::PropertyValueIllegalToHost("OfxPropTime").what(), "OfxPropTime");
     EXPECT_STREQ(OFX::Exception::TypeRequest("wrong").what(), "wrong");
 }
 

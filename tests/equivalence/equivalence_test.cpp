@@ -83,7 +83,9 @@ Case randomCase(std::mt19937& rng) {
 void fillSource(testhost::Image& image, std::mt19937& rng) {
     const OfxRectI b = image.bounds();
     const int channels = image.channels();
-    const double top = image.depth() == Depth::Byte ? 255 : image.depth() == Depth::Short ? 65535 : 1;
+    const double top = image.depth() == Depth::Byte    ? 255
+                       : image.depth() == Depth::Short ? 65535
+                                                       : 1;
     std::uniform_real_distribution<double> unit(0, 1);
     const bool quiet = rng() % 2 == 0; // mostly transparent, as text over transparency is
     for (int y = b.y1; y < b.y2; ++y)
@@ -124,8 +126,8 @@ struct Renderer {
             ++calls;
             return 0;
         });
-        auto destination = std::make_shared<testhost::Image>(c.destinationBounds, c.components,
-                                                             c.depth);
+        auto destination =
+            std::make_shared<testhost::Image>(c.destinationBounds, c.components, c.depth);
         copyPixels(background, *destination);
         for (const char* clip : {"Source", "Output"}) {
             instance->clip(clip).setFormat(c.components, c.depth);
