@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the module and nimbra-render, renders examples/input.png with the effect's default
-# parameters and checks the result byte for byte against examples/expected.png.
+# Builds the module and nimbra-render, renders examples/input.png with rounded corners and an
+# outline, and checks the result byte for byte against examples/expected.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -12,7 +12,9 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DNIMBRA_BUILD_TESTS=OFF >/dev
 cmake --build "$build" -j "$jobs" --target nimbra-render
 
 output="$build/output.png"
-"$build/renderer/nimbra-render" examples/input.png "$output"
+"$build/renderer/nimbra-render" examples/input.png "$output" \
+    --set cornerSize=18 --set strokeWidth=3 \
+    --set fillColor=0.08,0.1,0.22,0.85 --set strokeColor=1,0.8,0.3,1
 
 if ! cmp -s "$output" examples/expected.png; then
     echo "The render differs from examples/expected.png: $(realpath "$output")" >&2
