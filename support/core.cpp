@@ -12,7 +12,7 @@
 
 namespace OFX {
 
-// ---- Status names and exceptions ---------------------------------------------------------------
+// ---- Status names and exceptions ----------------------------------------------------------------
 
 const char* statusName(int status) {
     switch (status) {
@@ -77,8 +77,7 @@ void raiseSuiteStatus(OfxStatus status) {
     }
 }
 
-// ---- Diagnostic log
-// ------------------------------------------------------------------------------
+// ---- Diagnostic log -----------------------------------------------------------------------------
 
 namespace {
 
@@ -104,27 +103,32 @@ struct DiagnosticLogOpener {
 const DiagnosticLogOpener gDiagnosticLogOpener;
 #endif
 
-void writeLine(std::FILE* stream, const char* prefix, const char* format, std::va_list args) {
-    std::string line;
-    for (int i = gIndentLevel.load(std::memory_order_relaxed); i > 0; --i)
-        line += "    ";
-    line += prefix;
-    char buffer[512];
-    std::va_list copy;
-    va_copy(copy, args);
-    const int length = std::vsnprintf(buffer, sizeof buffer, format, copy);
-    va_end(copy);
-    if (length >= static_cast<int>(sizeof buffer)) {
-        std::string big(static_cast<size_t>(length) + 1, '\0');
-        std::vsnprintf(&big[0], big.size(), format, args);
-        big.resize(static_cast<size_t>(length));
-        line += big;
-    } else if (length > 0) {
-        line.append(buffer, static_cast<size_t>(length));
+// Never throws: the log must not be the reason an action fails.
+void writeLine(std::FILE* stream, const char* prefix, const char* format,
+               std::va_list args) noexcept {
+    try {
+        std::string line;
+        for (int i = gIndentLevel.load(std::memory_order_relaxed); i > 0; --i)
+            line += "    ";
+        line += prefix;
+        char buffer[512];
+        std::va_list copy;
+        va_copy(copy, args);
+        const int length = std::vsnprintf(buffer, sizeof buffer, format, copy);
+        va_end(copy);
+        if (length >= static_cast<int>(sizeof buffer)) {
+            std::string big(static_cast<size_t>(length) + 1, '\0');
+            std::vsnprintf(&big[0], big.size(), format, args);
+            big.resize(static_cast<size_t>(length));
+            line += big;
+        } else if (length > 0) {
+            line.append(buffer, static_cast<size_t>(length));
+        }
+        line += '\n';
+        std::fwrite(line.data(), 1, line.size(), stream);
+        std::fflush(stream);
+    } catch (...) {
     }
-    line += '\n';
-    std::fwrite(line.data(), 1, line.size(), stream);
-    std::fflush(stream);
 }
 
 } // namespace
@@ -135,39 +139,30 @@ void logPrint(const char* format, ...) {
     std::FILE* stream = gLogStream.load(std::memory_order_relaxed);
     if (!stream)
         return;
-    try {
-        std::va_list args;
-        va_start(args, format);
-        writeLine(stream, "", format, args);
-        va_end(args);
-    } catch (...) { // the log never raises
-    }
+    std::va_list args;
+    va_start(args, format);
+    writeLine(stream, "", format, args);
+    va_end(args);
 }
 
 void logWarning(bool condition, const char* format, ...) {
     std::FILE* stream = gLogStream.load(std::memory_order_relaxed);
     if (!stream || !condition)
         return;
-    try {
-        std::va_list args;
-        va_start(args, format);
-        writeLine(stream, "WARNING : ", format, args);
-        va_end(args);
-    } catch (...) {
-    }
+    std::va_list args;
+    va_start(args, format);
+    writeLine(stream, "WARNING : ", format, args);
+    va_end(args);
 }
 
 void logError(bool condition, const char* format, ...) {
     std::FILE* stream = gLogStream.load(std::memory_order_relaxed);
     if (!stream || !condition)
         return;
-    try {
-        std::va_list args;
-        va_start(args, format);
-        writeLine(stream, "ERROR : ", format, args);
-        va_end(args);
-    } catch (...) {
-    }
+    std::va_list args;
+    va_start(args, format);
+    writeLine(stream, "ERROR : ", format, args);
+    va_end(args);
 }
 
 void logIndent() { gIndentLevel.fetch_add(1, std::memory_order_relaxed); }
@@ -178,8 +173,7 @@ void setLogStream(std::FILE* stream) { gLogStream = stream; }
 int logIndentLevel() { return gIndentLevel.load(); }
 } // namespace Private
 
-// ---- Registry and exported entry points
-// ----------------------------------------------------------
+// ---- Registry and exported entry points ---------------------------------------------------------
 
 namespace {
 
@@ -304,8 +298,7 @@ OfxExport OfxPlugin* OfxGetPlugin(int nth) {
 
 namespace OFX {
 
-// ---- Host suites and description
-// -------------------------------------------------------------------
+// ---- Host suites and description ----------------------------------------------------------------
 
 namespace {
 

@@ -70,7 +70,7 @@ NIMBRA_STRING_EXCEPTION(TypeRequest)
 /// otherwise prints "Threw suite exception!" and throws Exception::Suite.
 void raiseSuiteStatus(OfxStatus status);
 
-// ---- Diagnostic log -------------------------------------------------------------------------
+// ---- Diagnostic log -----------------------------------------------------------------------------
 // Dormant unless the build opens it: every call then costs one test and formats nothing.
 // Callers pass conditions instead of testing them, so a guarded line is one call.
 
@@ -91,7 +91,7 @@ void setLogStream(std::FILE* stream);
 int logIndentLevel();
 } // namespace Private
 
-// ---- Plug-in factories and registry ----------------------------------------------------------
+// ---- Plug-in factories and registry -------------------------------------------------------------
 
 /// What the registry and the dispatcher know of one plug-in. Factories are module-wide
 /// objects that are never deleted through this interface.
@@ -180,7 +180,7 @@ PluginFactory* findFactory(const std::string& uniqueId);
 void dropPluginRecord(const std::string& uniqueId);
 } // namespace Private
 
-// ---- Host suites and description --------------------------------------------------------------
+// ---- Host suites and description ----------------------------------------------------------------
 
 /// What the host said of itself at the first load.
 struct HostDescription {

@@ -95,8 +95,7 @@ ImageEffect& requireEffectInstance(OfxImageEffectHandle handle) {
     return *instance;
 }
 
-// ---- The per-action work
-// ---------------------------------------------------------------------------
+// ---- The per-action work ------------------------------------------------------------------------
 
 class ActualROISetter : public RegionOfInterestSetter {
 public:
@@ -223,7 +222,8 @@ OfxStatus runAction(const char* action, const void* handle, OfxPropertySetHandle
         raiseSuiteStatus(kOfxStatErrBadHandle);
     const OfxImageEffectHandle effect = effectHandle(handle);
 
-    // ---- Module and descriptor actions ----
+    // ---- Module and descriptor actions
+    // --------------------------------------------------------------
     if (is(action, kOfxActionLoad)) {
         Private::fetchHostSuites();
         factory->load();
@@ -266,7 +266,8 @@ OfxStatus runAction(const char* action, const void* handle, OfxPropertySetHandle
         return kOfxStatOK;
     }
 
-    // ---- Instance actions ----
+    // ---- Instance actions
+    // ---------------------------------------------------------------------------
     if (is(action, kOfxActionDestroyInstance)) {
         checkMainHandles(action, handle, inArgs, outArgs, {R, N, N});
         delete retrieveEffectInstance(effect);

@@ -5,8 +5,7 @@
 
 namespace OFX {
 
-// ---- Enumerations
-// ----------------------------------------------------------------------------------
+// ---- Enumerations -------------------------------------------------------------------------------
 
 EffectContext decodeContext(const std::string& name) {
     if (name == kOfxImageEffectContextGenerator)
@@ -148,8 +147,7 @@ const char* encodePixelComponents(PixelComponents components) {
     }
 }
 
-// ---- Descriptors
-// -------------------------------------------------------------------------------------
+// ---- Descriptors --------------------------------------------------------------------------------
 
 InteractDescriptor::~InteractDescriptor() = default;
 
@@ -280,8 +278,7 @@ ClipDescriptor* ImageEffectDescriptor::defineClip(const std::string& name) {
     return result;
 }
 
-// ---- Action arguments
-// ----------------------------------------------------------------------------------
+// ---- Action arguments ---------------------------------------------------------------------------
 
 namespace {
 
@@ -407,8 +404,7 @@ void ClipPreferencesWriter::setPixelAspectRatio(const Clip& clip, double par) {
     changed_ = true;
 }
 
-// ---- Images
-// ------------------------------------------------------------------------------------------
+// ---- Images -------------------------------------------------------------------------------------
 
 Image::Image(OfxPropertySetHandle handle) : properties_(handle) {
     try {
@@ -482,8 +478,7 @@ void* Image::pixelAddress(int x, int y) const {
     return static_cast<unsigned char*>(pixelData_) + rowOffset + columnOffset;
 }
 
-// ---- Clips
-// -------------------------------------------------------------------------------------------
+// ---- Clips --------------------------------------------------------------------------------------
 
 std::unique_ptr<Image> Clip::fetchImage(double time) const {
     OfxPropertySetHandle image = nullptr;
@@ -520,8 +515,7 @@ OfxRectD Clip::getRegionOfDefinition(double time) const {
     return rod;
 }
 
-// ---- Effect instances
-// ----------------------------------------------------------------------------------
+// ---- Effect instances ---------------------------------------------------------------------------
 
 ImageEffect::ImageEffect(OfxImageEffectHandle handle) : effectHandle_(handle) {
     const OfxImageEffectSuiteV1& suite = Private::imageEffectSuite();

@@ -10,8 +10,7 @@
 
 namespace OFX {
 
-// ---- Enumerations and their OFX strings
-// -----------------------------------------------------------
+// ---- Enumerations and their OFX strings ---------------------------------------------------------
 
 enum class EffectContext : int {
     None = 0,
@@ -70,8 +69,7 @@ const char* encodeContext(EffectContext context);
 const char* encodeBitDepth(BitDepth depth);
 const char* encodePixelComponents(PixelComponents components);
 
-// ---- Descriptors
-// -----------------------------------------------------------------------------------
+// ---- Descriptors --------------------------------------------------------------------------------
 
 /// The least an interact needs to be declared on an effect.
 class InteractDescriptor {
@@ -156,8 +154,7 @@ private:
     std::unique_ptr<InteractDescriptor> hwndInteract_;
 };
 
-// ---- Action arguments
-// --------------------------------------------------------------------------------
+// ---- Action arguments ---------------------------------------------------------------------------
 
 class Clip;
 
@@ -266,8 +263,7 @@ private:
     const ClipPropNameMap& parPropNames_;
 };
 
-// ---- Images, clips, effect instances
-// -----------------------------------------------------------------
+// ---- Images, clips, effect instances ------------------------------------------------------------
 
 /// One image lent by the host for one action: its description is read once, and the
 /// destructor gives it back. Owners hold it in a unique_ptr.

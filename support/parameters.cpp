@@ -38,8 +38,7 @@ const char* paramTypeName(ParamType type) {
     }
 }
 
-// ---- Descriptors
-// ---------------------------------------------------------------------------------
+// ---- Descriptors --------------------------------------------------------------------------------
 
 ParamDescriptor::ParamDescriptor(std::string name, ParamType type, OfxPropertySetHandle props)
     : name_(std::move(name)), type_(type), properties_(props) {}
@@ -99,16 +98,26 @@ void PageParamDescriptor::addChild(const ParamDescriptor& child) {
 
 ParamSetDescriptor::~ParamSetDescriptor() = default;
 
-void ParamSetDescriptor::setParamSetHandle(OfxParamSetHandle handle) {
-    paramSetHandle_ = handle;
+namespace {
+
+/// The parameter set's own property set, or none for a null set; throws on a failing status
+/// after storing what the host gave.
+void fetchParamSetProperties(OfxParamSetHandle handle, PropertySet& properties) {
     if (!handle) {
-        paramSetProperties_.propSetHandle(nullptr);
+        properties.propSetHandle(nullptr);
         return;
     }
     OfxPropertySetHandle props = nullptr;
     const OfxStatus status = Private::parameterSuite().paramSetGetPropertySet(handle, &props);
-    paramSetProperties_.propSetHandle(props);
+    properties.propSetHandle(props);
     raiseSuiteStatus(status);
+}
+
+} // namespace
+
+void ParamSetDescriptor::setParamSetHandle(OfxParamSetHandle handle) {
+    paramSetHandle_ = handle;
+    fetchParamSetProperties(handle, paramSetProperties_);
 }
 
 ParamDescriptor* ParamSetDescriptor::findParamDescriptor(const std::string& name) const {
@@ -141,8 +150,7 @@ PageParamDescriptor* ParamSetDescriptor::definePageParam(const std::string& name
     return defineParam<PageParamDescriptor>(name, ParamType::Page);
 }
 
-// ---- Instances
-// -----------------------------------------------------------------------------------
+// ---- Instances ----------------------------------------------------------------------------------
 
 Param::Param(const ParamSet* owner, std::string name, ParamType type, OfxParamHandle handle)
     : name_(std::move(name)), type_(type), handle_(handle), paramSet_(owner) {
@@ -173,14 +181,7 @@ ParamSet::~ParamSet() = default;
 
 void ParamSet::setParamSetHandle(OfxParamSetHandle handle) {
     paramSetHandle_ = handle;
-    if (!handle) {
-        paramSetProperties_.propSetHandle(nullptr);
-        return;
-    }
-    OfxPropertySetHandle props = nullptr;
-    const OfxStatus status = Private::parameterSuite().paramSetGetPropertySet(handle, &props);
-    paramSetProperties_.propSetHandle(props);
-    raiseSuiteStatus(status);
+    fetchParamSetProperties(handle, paramSetProperties_);
 }
 
 template <class P> P* ParamSet::fetchParam(const std::string& name, ParamType type) {

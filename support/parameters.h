@@ -31,8 +31,7 @@ enum class ParamType : int {
 /// The OFX type string; "OfxParamTypeInteger" for Integer and for any value without one.
 const char* paramTypeName(ParamType type);
 
-// ---- Descriptors
-// ---------------------------------------------------------------------------------
+// ---- Descriptors --------------------------------------------------------------------------------
 
 class ParamSetDescriptor;
 
@@ -151,8 +150,7 @@ private:
     std::map<std::string, std::unique_ptr<ParamDescriptor>> descriptors_;
 };
 
-// ---- Instances
-// -----------------------------------------------------------------------------------
+// ---- Instances ----------------------------------------------------------------------------------
 
 class ParamSet;
 
