@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libpng-dev
           libopenexr-dev libimath-dev)
 if [ "${NIMBRA_WITH_CHECKS:-0}" = 1 ]; then
-    # Fuzzing and memory checks.
+    # Fuzzing (clang with its libFuzzer and sanitizer runtimes) and memory checks.
     packages+=(clang libclang-rt-14-dev valgrind)
 fi
 

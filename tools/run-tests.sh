@@ -1,17 +1,51 @@
 #!/usr/bin/env bash
-# The whole test suite, as CI runs it: a normal build, then the same tests built with
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# The whole test suite, as CI runs it: a normal build; the same tests built with
+# AddressSanitizer and UndefinedBehaviorSanitizer; the threaded tests under ThreadSanitizer;
+# whole host sessions under valgrind; and the session fuzzer for a minute.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
 
-bash tools/install-deps.sh
+NIMBRA_WITH_CHECKS=1 bash tools/install-deps.sh
 
+step() { echo; echo "==== $* ($(date +%T))"; }
+
+step "Normal build and tests"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
 
+step "AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DNIMBRA_SANITIZE=address,undefined >/dev/null
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+step "ThreadSanitizer: the tests that render on several threads"
+# Only the executables these tests need; ctest -R picks their tests by suite name.
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNIMBRA_SANITIZE=thread >/dev/null
+cmake --build build-tsan -j "$jobs" --target stress_tests render_tests equivalence_tests \
+    instance_tests fuzz_session_replay
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+    ctest --test-dir build-tsan --output-on-failure -j "$jobs" \
+    -R '^(Stress|RenderPixels|FastAndReferenceProcessors|Instance(Actions|Life|Params)|FuzzSession)'
+
+step "valgrind memcheck: whole host sessions against the normal build"
+# The load cycles and the fuzzer's committed sessions (faults, odd images, threads).
+memcheck=(valgrind --quiet --error-exitcode=1 --leak-check=full
+          --errors-for-leak-kinds=definite --show-leak-kinds=definite)
+"${memcheck[@]}" build/tests/stress/stress_tests --gtest_filter='StressLoad.*'
+"${memcheck[@]}" build/tests/stress/fuzz_session_replay fuzz/corpus fuzz/regressions >/dev/null
+
+step "libFuzzer: whole sessions for 60 seconds from the committed corpus"
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DNIMBRA_SANITIZE=address,undefined -DNIMBRA_BUILD_FUZZ=ON -DNIMBRA_BUILD_TESTS=OFF >/dev/null
+cmake --build build-fuzz -j "$jobs" --target nimbra_session_fuzzer
+# New inputs go to a scratch directory; the committed corpus is only read.
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    build-fuzz/fuzz/nimbra_session_fuzzer -max_total_time=60 -timeout=60 -print_final_stats=1 \
+    -artifact_prefix=build-fuzz/ "$scratch" fuzz/corpus fuzz/regressions
+
+step "All passed"
