@@ -454,6 +454,9 @@ struct PendingFault {
 
 void applyFaults(testhost::Host& host, const std::vector<PendingFault>& faults) {
     for (const PendingFault& f : faults) {
+        if (std::getenv("NIMBRA_FUZZ_TRACE"))
+            std::fprintf(stderr, "fault %s %s -> %d (ops %u)\n",
+                         f.isFunction ? "function" : "property", f.name.c_str(), f.status, f.ops);
         if (f.isFunction)
             host.faults().failFunction(f.name, f.status);
         else

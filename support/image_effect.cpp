@@ -524,6 +524,10 @@ ImageEffect::ImageEffect(OfxImageEffectHandle handle) : effectHandle_(handle) {
     effectProperties_.propSetHandle(props);
     effectProperties_.setPointer(kOfxPropInstanceData, this, 0, true);
     try {
+        // Every later action, destroy included, finds us only through the host's copy: a host
+        // that answered the set with a success it did not carry out would leak this instance.
+        if (effectProperties_.getPointer(kOfxPropInstanceData, 0, true) != this)
+            raiseSuiteStatus(kOfxStatErrBadHandle);
         context_ = decodeContext(effectProperties_.getString(kOfxImageEffectPropContext, 0, true));
         OfxParamSetHandle paramSet = nullptr;
         raiseSuiteStatus(suite.getParamSet(handle, &paramSet));
