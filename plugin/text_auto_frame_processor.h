@@ -356,7 +356,7 @@ private:
                                  src.bounds.x1,
                                  in ? sx1 : window.x2,
                                  in ? sx2 : window.x2,
-                                 static_cast<float>(y - origin.y1),
+                                 relative(y, origin.y1),
                                  origin.x1};
             if (!classify_) {
                 span<Span::Exact>(row, window.x1, window.x2);
@@ -386,6 +386,12 @@ private:
             span<Span::Exact>(row, innerEnd, reachEnd);
             span<Span::Outside>(row, reachEnd, window.x2);
         }
+    }
+
+    /// Position of a pixel from the source's corner; 64-bit, as images at opposite ends of
+    /// the int range are further apart than an int holds.
+    static float relative(int position, int origin) {
+        return static_cast<float>(static_cast<std::int64_t>(position) - origin);
     }
 
     struct RowContext {
@@ -418,7 +424,7 @@ private:
             } else if constexpr (kind == Span::Interior) {
                 std::copy(fillOverNothing_, fillOverNothing_ + 4, out);
             } else {
-                shader_->shadeAt(nullptr, out, static_cast<float>(x - row.originX), row.py,
+                shader_->shadeAt(nullptr, out, relative(x, row.originX), row.py,
                                  *geometry_);
             }
         }
@@ -442,13 +448,13 @@ private:
         const plate::Shader<PIX, maxValue>& s = *shader_;
         if constexpr (kind == Span::Exact) {
             for (int x = first; x < end; ++x, out += 4, in += 4)
-                s.shadeAt(in, out, static_cast<float>(x - row.originX), row.py, *geometry_);
+                s.shadeAt(in, out, relative(x, row.originX), row.py, *geometry_);
         } else {
             // Transparent pixels give a constant; runs of them are the common case, so look
             // at four pixels at once.
             const PIX* constant = kind == Span::Outside ? zeroPixel_ : fillOverZero_;
             int x = first;
-            for (; x + 4 <= end; x += 4, out += 16, in += 16) {
+            for (; end - x >= 4; x += 4, out += 16, in += 16) { // x + 4 may not fit an int
                 if (isZero<4>(in)) {
                     for (int k = 0; k < 4; ++k)
                         std::memcpy(out + 4 * k, constant, sizeof(PIX) * 4);

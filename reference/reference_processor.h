@@ -6,6 +6,8 @@
 
 #include "text_auto_frame_processor_base.h"
 
+#include <cstdint>
+
 template <class PIX, int nComponents, int maxValue>
 class TextAutoFrameProcessor : public TextAutoFrameProcessorBase {
 public:
@@ -77,9 +79,10 @@ public:
             if (effect.abortRequested())
                 continue;
             auto* dst = static_cast<PIX*>(destinationImage->pixelAddress(window.x1, y));
-            const float py = static_cast<float>(y - origin.y1);
+            // 64-bit: images at opposite ends of the int range are further apart than an int.
+            const float py = static_cast<float>(static_cast<std::int64_t>(y) - origin.y1);
             for (int x = window.x1; x < window.x2; ++x, dst += nComponents) {
-                const float px = static_cast<float>(x - origin.x1);
+                const float px = static_cast<float>(static_cast<std::int64_t>(x) - origin.x1);
                 const PIX* src = static_cast<const PIX*>(sourceImage->pixelAddress(x, y));
                 shader.shadeAt(src, dst, px, py, geometry);
             }

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 namespace {
 
 // The instance is reachable only through the host's OfxPropInstanceData. A host answering
@@ -25,6 +27,42 @@ TEST(HostAnswers, InstanceDataNotStoredRefusesTheInstance) {
         ASSERT_EQ(created.status, kOfxStatOK);
         EXPECT_EQ(p.session.destroyInstance(*created.instance), kOfxStatOK);
         EXPECT_EQ(p.session.unload(), kOfxStatOK);
+    }
+}
+
+// Pixel positions are measured from the source's lower-left corner. With the source at one
+// end of the int range and the output at the other, that difference does not fit an int:
+// it used to wrap around to a small number and put the plate's outline on pixels far away.
+TEST(HostAnswers, ImagesAtOppositeEndsOfTheIntRangeGetNoPlate) {
+    constexpr int kMin = std::numeric_limits<int>::min();
+    constexpr int kMax = std::numeric_limits<int>::max();
+    for (testhost::Depth depth : {testhost::Depth::Byte, testhost::Depth::Float}) {
+        nimbra_test::LoadedPlugin p;
+        testhost::Effect& fx = p.instantiate();
+        auto source = std::make_shared<testhost::Image>(
+            OfxRectI{kMin, kMin, kMin + 16, kMin + 16}, testhost::Components::RGBA, depth);
+        const double full = depth == testhost::Depth::Byte ? 255 : 1;
+        for (int y = kMin; y < kMin + 4; ++y)
+            for (int x = kMin; x < kMin + 4; ++x)
+                for (int c = 0; c < 4; ++c)
+                    source->set(x, y, c, full);
+        const OfxRectI far{kMax - 16, kMax - 16, kMax, kMax};
+        auto output = std::make_shared<testhost::Image>(far, testhost::Components::RGBA, depth);
+        output->fill({full / 5, full / 5, full / 5, full / 5});
+        for (const char* clip : {"Source", "Output"})
+            fx.clip(clip).setFormat(testhost::Components::RGBA, depth);
+        fx.clip("Source").setImage(source);
+        fx.clip("Output").setImage(output);
+        fx.param("strokeWidth").setValue({3.0});
+
+        ASSERT_EQ(p.session.render(fx, 0, far), kOfxStatOK);
+        // Four billion pixels from the text: nothing of the plate, and no source pixels.
+        for (int y = far.y1; y < far.y2; ++y)
+            for (int x = far.x1; x < far.x2; ++x)
+                for (int c = 0; c < 4; ++c)
+                    ASSERT_EQ(output->get(x, y, c), 0.0) << "pixel " << x << ", " << y;
+        EXPECT_TRUE(output->guardsIntact());
+        EXPECT_TRUE(p.host.allImagesReleased());
     }
 }
 
