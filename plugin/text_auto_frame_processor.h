@@ -424,8 +424,7 @@ private:
             } else if constexpr (kind == Span::Interior) {
                 std::copy(fillOverNothing_, fillOverNothing_ + 4, out);
             } else {
-                shader_->shadeAt(nullptr, out, relative(x, row.originX), row.py,
-                                 *geometry_);
+                shader_->shadeAt(nullptr, out, relative(x, row.originX), row.py, *geometry_);
             }
         }
     }

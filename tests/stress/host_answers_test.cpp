@@ -39,8 +39,8 @@ TEST(HostAnswers, ImagesAtOppositeEndsOfTheIntRangeGetNoPlate) {
     for (testhost::Depth depth : {testhost::Depth::Byte, testhost::Depth::Float}) {
         nimbra_test::LoadedPlugin p;
         testhost::Effect& fx = p.instantiate();
-        auto source = std::make_shared<testhost::Image>(
-            OfxRectI{kMin, kMin, kMin + 16, kMin + 16}, testhost::Components::RGBA, depth);
+        auto source = std::make_shared<testhost::Image>(OfxRectI{kMin, kMin, kMin + 16, kMin + 16},
+                                                        testhost::Components::RGBA, depth);
         const double full = depth == testhost::Depth::Byte ? 255 : 1;
         for (int y = kMin; y < kMin + 4; ++y)
             for (int x = kMin; x < kMin + 4; ++x)
