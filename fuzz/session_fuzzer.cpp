@@ -287,16 +287,20 @@ int pixelBytesOf(const std::string& components, const std::string& depth) {
 /// One clip's image: a real buffer and a description of it, overridden within what the
 /// buffer really holds.
 std::shared_ptr<testhost::Image> attachImage(Input& in, testhost::Clip& clip,
-                                             testhost::Components components,
-                                             testhost::Depth depth) {
+                                             testhost::Components components, testhost::Depth depth,
+                                             OfxPointI& shared) {
     // Sizes 0 to 64; zero bytes give an ordinary 32 x 32.
     const int w = (in.below(65) + 32) % 65;
     const int h = (in.below(65) + 32) % 65;
     // Coordinates anywhere, as long as x1 + w and y1 + h still fit an int.
-    auto origin = [&](int extent) {
-        switch (in.below(5)) {
+    auto origin = [&](int extent, int previous) {
+        switch (in.below(6)) {
         case 0:
             return 0;
+        case 5: // where the other image is, so that the two overlap at the extremes too
+            return previous <= std::numeric_limits<int>::max() - extent
+                       ? previous
+                       : std::numeric_limits<int>::max() - extent;
         case 1:
             return std::numeric_limits<int>::max() - extent;
         case 2:
@@ -307,8 +311,9 @@ std::shared_ptr<testhost::Image> attachImage(Input& in, testhost::Clip& clip,
             return static_cast<int>(in.u32() >> 1) - (1 << 30);
         }
     };
-    const int x1 = origin(w);
-    const int y1 = origin(h);
+    const int x1 = origin(w, shared.x);
+    const int y1 = origin(h, shared.y);
+    shared = {x1, y1};
     const auto order = in.flag() ? testhost::RowOrder::TopDown : testhost::RowOrder::BottomUp;
     const int padding = 8 * in.below(5);
     auto image = std::make_shared<testhost::Image>(OfxRectI{x1, y1, x1 + w, y1 + h}, components,
@@ -334,8 +339,8 @@ std::shared_ptr<testhost::Image> attachImage(Input& in, testhost::Clip& clip,
             over.setPointer(kOfxImagePropData, nullptr);
             break;
         case 1: { // the same buffer, declared at other coordinates
-            const int nx = origin(w);
-            const int ny = origin(h);
+            const int nx = origin(w, x1);
+            const int ny = origin(h, y1);
             over.setInts(kOfxImagePropBounds, {nx, ny, nx + w, ny + h});
             declaredHeight = h;
             break;
@@ -571,6 +576,7 @@ void runSession(Input& in) {
             const auto pickDepth = [&] { return static_cast<testhost::Depth>(in.below(3)); };
             const testhost::Components components = pickComponents();
             const testhost::Depth depth = pickDepth();
+            OfxPointI shared{0, 0};
             for (const char* name :
                  {kOfxImageEffectOutputClipName, kOfxImageEffectSimpleSourceClipName}) {
                 testhost::Clip* clip = fx->findClip(name);
@@ -596,7 +602,7 @@ void runSession(Input& in) {
                 }
                 if (in.rarely(8))
                     continue; // connected, yet no image
-                images.push_back(attachImage(in, *clip, c, d));
+                images.push_back(attachImage(in, *clip, c, d, shared));
                 if (in.rarely(4))
                     clip->setRegionOfDefinition({static_cast<double>(in.anyInt()) / 64,
                                                  static_cast<double>(in.anyInt()) / 64,

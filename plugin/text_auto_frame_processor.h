@@ -442,6 +442,8 @@ private:
     }
 
     template <Span kind> void spanWith(const RowContext& row, int first, int end) const {
+        if (first >= end) // without source pixels here, inX may be a world away from first
+            return;
         PIX* out = row.out + static_cast<std::ptrdiff_t>(first - row.outX) * 4;
         const PIX* in = row.in + static_cast<std::ptrdiff_t>(first - row.inX) * 4;
         const plate::Shader<PIX, maxValue>& s = *shader_;

@@ -63,6 +63,8 @@ TEST(HostAnswers, ImagesAtOppositeEndsOfTheIntRangeGetNoPlate) {
                     ASSERT_EQ(output->get(x, y, c), 0.0) << "pixel " << x << ", " << y;
         EXPECT_TRUE(output->guardsIntact());
         EXPECT_TRUE(p.host.allImagesReleased());
+        EXPECT_EQ(p.session.destroyInstance(fx), kOfxStatOK);
+        EXPECT_EQ(p.session.unload(), kOfxStatOK);
     }
 }
 

@@ -214,6 +214,8 @@ TEST(StressThreads, AbortAtRandomRowsLeavesWholeRowsAndReleasesEverything) {
     }
     p.host.setAbortHook(nullptr);
     EXPECT_TRUE(p.host.misuse().empty());
+    EXPECT_EQ(p.session.destroyInstance(fx), kOfxStatOK);
+    EXPECT_EQ(p.session.unload(), kOfxStatOK);
 }
 
 /// One whole host session on a fresh host; returns the rendered bytes.
