@@ -53,7 +53,7 @@ struct HandleRules {
 
 constexpr HandleRule R = HandleRule::Required;
 constexpr HandleRule N = HandleRule::ExpectedNull;
-constexpr HandleRule I = HandleRule::Ignored;
+[[maybe_unused]] constexpr HandleRule I = HandleRule::Ignored; // no action ignores a handle yet
 
 void checkMainHandles(const char* action, const void* handle, OfxPropertySetHandle inArgs,
                       OfxPropertySetHandle outArgs, HandleRules rules) {
