@@ -27,6 +27,15 @@ bool accepted(OfxStatus st) { return st == kOfxStatOK || st == kOfxStatReplyDefa
 PluginSession::PluginSession(Host& host, OfxPlugin* plugin) : host_(host), plugin_(plugin) {}
 
 PluginSession::~PluginSession() {
+    // A host closing down destroys the instances still alive, as it would on closing a
+    // project: without the action the plug-in could never free its side of them.
+    const std::vector<Effect*> alive = instances_;
+    for (Effect* instance : alive) {
+        try {
+            destroyInstance(*instance);
+        } catch (...) { // the action log could not grow; the host side still goes below
+        }
+    }
     for (Effect* instance : instances_)
         host_.destroy(*instance);
     for (auto& c : contexts_)

@@ -66,7 +66,8 @@ struct InstanceResult {
 class PluginSession {
 public:
     PluginSession(Host& host, OfxPlugin* plugin);
-    /// Destroys the host-side descriptors and instances (sends no action).
+    /// Sends DestroyInstance for every instance still alive, then destroys the host-side
+    /// descriptors and instances (no other action is sent).
     ~PluginSession();
     PluginSession(const PluginSession&) = delete;
     PluginSession& operator=(const PluginSession&) = delete;

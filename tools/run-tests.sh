@@ -18,8 +18,11 @@ ctest --test-dir build --output-on-failure -j "$jobs"
 step "AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DNIMBRA_SANITIZE=address,undefined >/dev/null
 cmake --build build-asan -j "$jobs"
+# The export check is about the unsanitized link (own C++ runtime, no undefined symbols);
+# a sanitized module takes its runtime from the host by design, so it runs in the pass above.
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-    ctest --test-dir build-asan --output-on-failure -j "$jobs"
+    ctest --test-dir build-asan --output-on-failure -j "$jobs" \
+    -E '^Boundary\.ExportsOnlyTheEntryPoints$'
 
 step "ThreadSanitizer: the tests that render on several threads"
 # Only the executables these tests need; ctest -R picks their tests by suite name.

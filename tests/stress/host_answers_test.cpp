@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -66,6 +68,40 @@ TEST(HostAnswers, ImagesAtOppositeEndsOfTheIntRangeGetNoPlate) {
         EXPECT_EQ(p.session.destroyInstance(fx), kOfxStatOK);
         EXPECT_EQ(p.session.unload(), kOfxStatOK);
     }
+}
+
+// The actions reaching the module through the recording record below.
+std::vector<std::string> gActions;
+OfxPlugin* gRecorded = nullptr;
+
+OfxStatus recordingEntry(const char* action, const void* handle, OfxPropertySetHandle inArgs,
+                         OfxPropertySetHandle outArgs) {
+    gActions.push_back(action ? action : "(null)");
+    return gRecorded->mainEntry(action, handle, inArgs, outArgs);
+}
+
+// A session that ends with instances alive used to drop its side of them without a word,
+// so the module's instances leaked in every test that did not destroy its own.
+TEST(HostTeardown, SessionEndDestroysTheInstancesStillAlive) {
+    testhost::Module module(NIMBRA_BUNDLE, /*keepLoaded=*/true);
+    ASSERT_TRUE(module.ok()) << module.error();
+    gRecorded = module.plugin(0);
+    OfxPlugin recording = *gRecorded;
+    recording.mainEntry = &recordingEntry;
+    gActions.clear();
+    testhost::Host host;
+    {
+        testhost::PluginSession session(host, &recording);
+        ASSERT_EQ(session.load(), kOfxStatOK);
+        ASSERT_EQ(session.describe(), kOfxStatOK);
+        ASSERT_EQ(session.describeInContext(nimbra_test::kFilter), kOfxStatOK);
+        ASSERT_NE(session.createInstance(nimbra_test::kFilter).instance, nullptr);
+        ASSERT_NE(session.createInstance(nimbra_test::kFilter).instance, nullptr);
+        gActions.clear();
+    }
+    EXPECT_EQ(gActions, std::vector<std::string>(2, kOfxActionDestroyInstance));
+    testhost::PluginSession last(host, module.plugin(0));
+    EXPECT_EQ(last.unload(), kOfxStatOK);
 }
 
 } // namespace
