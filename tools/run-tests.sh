@@ -8,7 +8,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 NIMBRA_WITH_CHECKS=1 bash tools/install-deps.sh
 
-step() { echo; echo "==== $* ($(date +%T))"; }
+step() { echo; echo "==== $* (at ${SECONDS}s)"; }
 
 step "Normal build and tests"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
