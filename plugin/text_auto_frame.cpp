@@ -111,8 +111,7 @@ OFX::ImageEffect* TextAutoFramePluginFactory::createInstance(OfxImageEffectHandl
     return new TextAutoFramePlugin(handle);
 }
 
-// ---- Instance
-// ------------------------------------------------------------------------------------
+// ---- Instance -----------------------------------------------------------------------------------
 
 TextAutoFramePlugin::TextAutoFramePlugin(OfxImageEffectHandle handle) : OFX::ImageEffect(handle) {
     // Hosts see the fetches in this order.
