@@ -206,14 +206,35 @@ private:
             const OfxRectI rowsOfBand = OFX::bandOfWindow(b, static_cast<unsigned int>(band),
                                                           static_cast<unsigned int>(bands.size()));
             const int width = b.x2 - b.x1;
+            // The lowest and the highest text rows of the band, each from its own end; in
+            // the rows between only the columns left and right of the box so far can add.
             Extremes found;
-            for (int y = rowsOfBand.y1; y < rowsOfBand.y2; ++y) {
-                const PIX* row = rows_.row(y);
-                const int first = firstText(row, 0, width, test_);
-                if (first >= 0)
-                    found.add(first, lastText(row, first, width, test_), y - b.y1);
+            int y = rowsOfBand.y1;
+            for (; y < rowsOfBand.y2 && !found.found; ++y)
+                scanRow(y, 0, width, found);
+            const int lowest = y;
+            for (int top = rowsOfBand.y2 - 1; top >= lowest; --top) {
+                if (scanRow(top, 0, width, found)) {
+                    for (int between = lowest; between < top; ++between) {
+                        scanRow(between, 0, found.minX, found);
+                        scanRow(between, found.maxX + 1, width, found);
+                    }
+                    break;
+                }
             }
             bands[band] = found;
+        }
+
+        /// Adds the text of columns [from, to) of row y; true when there was some.
+        bool scanRow(int y, int from, int to, Extremes& found) const {
+            if (from >= to)
+                return false;
+            const PIX* row = rows_.row(y);
+            const int first = firstText(row, from, to, test_);
+            if (first < 0)
+                return false;
+            found.add(first, lastText(row, first, to, test_), y - rows_.bounds.y1);
+            return true;
         }
 
         const plate::Rows<PIX>& rows_;
