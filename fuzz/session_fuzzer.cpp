@@ -617,8 +617,11 @@ void runSession(Input& in) {
             const auto window = [&]() -> OfxRectI {
                 testhost::Clip* out = fx->findClip(kOfxImageEffectOutputClipName);
                 std::shared_ptr<testhost::Image> img = out ? out->imageAt(0) : nullptr;
-                if (img && !in.rarely(4)) {
-                    // Inside the image as described, most of the time.
+                const int choice = in.below(4);
+                if (img && choice == 0)
+                    return img->bounds(); // what most hosts ask for
+                if (img && choice != 3) {
+                    // Some part of the image.
                     const OfxRectI& b = img->bounds();
                     const int w = b.x2 - b.x1, h = b.y2 - b.y1;
                     const int x1 = b.x1 + in.below(w + 1);

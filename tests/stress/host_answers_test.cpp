@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <limits>
 #include <string>
 #include <vector>
@@ -65,6 +66,45 @@ TEST(HostAnswers, ImagesAtOppositeEndsOfTheIntRangeGetNoPlate) {
                     ASSERT_EQ(output->get(x, y, c), 0.0) << "pixel " << x << ", " << y;
         EXPECT_TRUE(output->guardsIntact());
         EXPECT_TRUE(p.host.allImagesReleased());
+        EXPECT_EQ(p.session.destroyInstance(fx), kOfxStatOK);
+        EXPECT_EQ(p.session.unload(), kOfxStatOK);
+    }
+}
+
+// With more threads than rows some detection bands hold no row; one at the very bottom of
+// the int range used to compute its top row as INT_MIN - 1.
+TEST(HostAnswers, EmptyDetectionBandsAtTheBottomOfTheIntRange) {
+    constexpr int kMin = std::numeric_limits<int>::min();
+    const OfxRectI bounds{-4, kMin, 12, kMin + 3};
+    std::vector<double> expected;
+    for (unsigned threads : {1u, 8u, 64u}) {
+        nimbra_test::LoadedPlugin p;
+        testhost::Effect& fx = p.instantiate();
+        p.host.setNumCPUs(threads);
+        auto source = std::make_shared<testhost::Image>(bounds, testhost::Components::RGBA,
+                                                        testhost::Depth::Byte);
+        for (int c = 0; c < 4; ++c)
+            source->set(3, kMin + 1, c, 255);
+        auto output = std::make_shared<testhost::Image>(bounds, testhost::Components::RGBA,
+                                                        testhost::Depth::Byte);
+        for (const char* clip : {"Source", "Output"})
+            fx.clip(clip).setFormat(testhost::Components::RGBA, testhost::Depth::Byte);
+        fx.clip("Source").setImage(source);
+        fx.clip("Output").setImage(output);
+        fx.param("strokeWidth").setValue({1.0});
+        const auto start = std::chrono::steady_clock::now();
+        ASSERT_EQ(p.session.render(fx, 0, bounds), kOfxStatOK) << threads << " threads";
+        // Three rows: anything near a second means rows far outside the image were walked.
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+        std::vector<double> got;
+        for (int y = bounds.y1; y < bounds.y2; ++y)
+            for (int x = bounds.x1; x < bounds.x2; ++x)
+                for (int c = 0; c < 4; ++c)
+                    got.push_back(output->get(x, y, c));
+        if (expected.empty())
+            expected = got;
+        EXPECT_EQ(got, expected) << threads << " threads";
+        EXPECT_TRUE(output->guardsIntact());
         EXPECT_EQ(p.session.destroyInstance(fx), kOfxStatOK);
         EXPECT_EQ(p.session.unload(), kOfxStatOK);
     }
