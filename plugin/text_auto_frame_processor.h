@@ -213,9 +213,10 @@ private:
             for (; y < rowsOfBand.y2 && !found.found; ++y)
                 scanRow(y, 0, width, found);
             const int lowest = y;
-            // Counted from y2 itself: y2 - 1 wraps for an empty band at the bottom of the
-            // int range, and the loop would then walk four billion rows.
-            for (int top = rowsOfBand.y2; top-- > lowest;) {
+            // Counted down from y2 itself: y2 - 1 wraps for an empty band at the bottom of
+            // the int range, and the loop would then walk four billion rows.
+            for (int top = rowsOfBand.y2; top > lowest;) {
+                --top;
                 if (scanRow(top, 0, width, found)) {
                     for (int between = lowest; between < top; ++between) {
                         scanRow(between, 0, found.minX, found);
