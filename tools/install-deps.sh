@@ -2,7 +2,7 @@
 # Installs the Debian packages the build needs, if any is missing. Needs root (or sudo).
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libpng-dev
+packages=(cmake g++ make clang-format pkg-config libgtest-dev libgmock-dev libbenchmark-dev libpng-dev
           libopenexr-dev libimath-dev)
 if [ "${NIMBRA_WITH_CHECKS:-0}" = 1 ]; then
     # Fuzzing (clang with its libFuzzer and sanitizer runtimes) and memory checks.

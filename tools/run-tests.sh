@@ -10,6 +10,9 @@ NIMBRA_WITH_CHECKS=1 bash tools/install-deps.sh
 
 step() { echo; echo "==== $* (at ${SECONDS}s)"; }
 
+step "Layout: clang-format decides it"
+clang-format --dry-run -Werror $(git ls-files '*.h' '*.cpp')
+
 step "Normal build and tests"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs"
