@@ -9,6 +9,7 @@
 
 #include "text_auto_frame_processor_base.h"
 
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -56,6 +57,15 @@ template <class PIX, int maxValue> struct TextTest {
     float threshold;
     int firstText = 0;
 };
+
+// The word-wise text tests find alpha in the high bits of a pixel's word.
+#if defined(__BYTE_ORDER__) && defined(__ORDER_LITTLE_ENDIAN__)
+constexpr bool kLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+#elif defined(_WIN32)
+constexpr bool kLittleEndian = true;
+#else
+constexpr bool kLittleEndian = false; // unknown: the plain per-pixel test
+#endif
 
 inline int clampToInt(double v, int lo, int hi) {
     if (!(v > lo))
@@ -105,6 +115,10 @@ public:
             return {};
         const plate::Rows<PIX> rows(sourceImage);
         if (!rows.base || b.x2 <= b.x1)
+            return {};
+        // No buffer holds more than INT_MAX columns or rows; such bounds are not an image.
+        if (static_cast<long long>(b.x2) - b.x1 > INT_MAX ||
+            static_cast<long long>(b.y2) - b.y1 > INT_MAX)
             return {};
         DetectionPass pass(rows, detectionThreshold * static_cast<float>(maxValue));
         pass.run();
@@ -244,8 +258,7 @@ private:
         plate::TextTest<PIX, maxValue> test_;
     };
 
-    /// The tested channel of pixel x, as the bits of the whole pixel allow: loading the pixel
-    /// as one word and shifting keeps the chunk loops below free of strided byte loads.
+    /// The tested channel of pixel x.
     static PIX testedChannel(const PIX* row, int x) {
         return row[x * nComponents + nComponents - 1];
     }
@@ -281,7 +294,8 @@ private:
     static bool anyText(const PIX* row, int x, const plate::TextTest<PIX, maxValue>& test) {
         // Whole words at a time: adding (limit - first) to a channel carries into the bit
         // just above it exactly when the channel is at least `first`.
-        if constexpr (std::is_same_v<PIX, unsigned char> && nComponents == 4) {
+        if constexpr (plate::kLittleEndian && std::is_same_v<PIX, unsigned char> &&
+                      nComponents == 4) {
             std::uint64_t words[8]; // two pixels each, alpha in the top byte of each half
             std::memcpy(words, row + x * 4, sizeof words);
             const std::uint64_t add =
@@ -290,7 +304,8 @@ private:
             for (std::uint64_t w : words)
                 any |= (((w >> 24) & 0x000000FF000000FFull) + add) & 0x0000010000000100ull;
             return any != 0;
-        } else if constexpr (std::is_same_v<PIX, unsigned short> && nComponents == 4) {
+        } else if constexpr (plate::kLittleEndian && std::is_same_v<PIX, unsigned short> &&
+                             nComponents == 4) {
             std::uint64_t words[16]; // one pixel each, alpha in the top 16 bits
             std::memcpy(words, row + x * 4, sizeof words);
             const std::uint64_t add = 65536u - static_cast<std::uint64_t>(test.firstText);
@@ -337,9 +352,13 @@ private:
         // Not the same as no pixel: with a threshold below zero a transparent pixel is text.
         s.shade(zeroPixel_, fillOverZero_, s.fillEnabled && !s.isText(zeroPixel_), false, 0);
 
-        if constexpr (std::is_same_v<PIX, unsigned char>) {
-            // Eight bits: away from the outline a pixel's result depends only on its own
-            // channel and alpha, so each is a table lookup.
+        // Eight bits: away from the outline a pixel's result depends only on its own channel
+        // and alpha, so each is a table lookup. Building the tables costs as much as a few
+        // hundred thousand pixels, so small windows (thumbnails, tiles) compute directly.
+        const long long pixels = (static_cast<long long>(renderWindow.x2) - renderWindow.x1) *
+                                 (static_cast<long long>(renderWindow.y2) - renderWindow.y1);
+        useTables_ = std::is_same_v<PIX, unsigned char> && pixels >= kTablePixels;
+        if (useTables_) {
             recomputed_.resize(256 * 256);
             interior_.resize(3 * 256 * 256);
             for (int a = 0; a < 256; ++a) {
@@ -504,26 +523,32 @@ private:
     /// One pixel away from the outline and the corners.
     template <Span kind> void shadeAway(const PIX* in, PIX* out) const {
         if constexpr (std::is_same_v<PIX, unsigned char>) {
-            const unsigned char* colour =
-                kind == Span::Outside ? recomputed_.data() : interior_.data();
-            const size_t plane = kind == Span::Outside ? 0 : 256 * 256;
-            const unsigned char* alpha = kind == Span::Outside ? recomputedAlpha_ : interiorAlpha_;
-            const size_t a = static_cast<size_t>(in[3]) * 256;
-            out[0] = colour[a + in[0]];
-            out[1] = colour[plane + a + in[1]];
-            out[2] = colour[2 * plane + a + in[2]];
-            out[3] = alpha[in[3]];
-        } else if constexpr (kind == Span::Outside) {
-            shader_->shade(in, out, false, false, 0);
-        } else {
-            shader_->shade(in, out, shader_->fillEnabled && !shader_->isText(in), false, 0);
+            if (useTables_) {
+                const unsigned char* colour =
+                    kind == Span::Outside ? recomputed_.data() : interior_.data();
+                const size_t plane = kind == Span::Outside ? 0 : 256 * 256;
+                const unsigned char* alpha =
+                    kind == Span::Outside ? recomputedAlpha_ : interiorAlpha_;
+                const size_t a = static_cast<size_t>(in[3]) * 256;
+                out[0] = colour[a + in[0]];
+                out[1] = colour[plane + a + in[1]];
+                out[2] = colour[2 * plane + a + in[2]];
+                out[3] = alpha[in[3]];
+                return;
+            }
         }
+        if constexpr (kind == Span::Outside)
+            shader_->shade(in, out, false, false, 0);
+        else
+            shader_->shade(in, out, shader_->fillEnabled && !shader_->isText(in), false, 0);
     }
 
     PlateRect plate_;
     std::optional<plate::Geometry> geometry_;
     std::optional<plate::Shader<PIX, maxValue>> shader_;
     bool classify_ = false;
+    bool useTables_ = false;
+    static constexpr long long kTablePixels = 1 << 16;
     double reachLeft_ = 0, reachRight_ = 0, reachBottom_ = 0, reachTop_ = 0;
     double innerLeft_ = 0, innerRight_ = 0, innerBottom_ = 0, innerTop_ = 0;
     PIX fillOverNothing_[4] = {0, 0, 0, 0}; ///< interior result where the source has no pixel

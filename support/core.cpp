@@ -181,8 +181,8 @@ struct Registry {
     PluginFactoryArray factories;
     /// One slot per factory; null: not built yet, or dropped at unload.
     std::vector<std::unique_ptr<OfxPlugin>> pluginRecords;
-    /// Records dropped at unload stay alive (a host may still hold them) until a fresh
-    /// record takes their slot, or the module goes away.
+    /// Records dropped at unload stay alive until the module goes away: a host may still
+    /// hold one, and records are small.
     std::vector<std::unique_ptr<OfxPlugin>> droppedRecords;
     std::map<std::string, std::pair<PluginFactory*, OfxPlugin*>> pluginsByUid;
     bool registryReady = false;
@@ -214,7 +214,6 @@ void installRecord(Registry& reg, size_t slot) {
     std::unique_ptr<OfxPlugin> record = buildPluginRecord(*factory);
     reg.pluginsByUid[factory->getUid()] = {factory, record.get()};
     reg.pluginRecords[slot] = std::move(record);
-    reg.droppedRecords[slot].reset();
 }
 
 void initRegistry() {
@@ -226,7 +225,6 @@ void initRegistry() {
     reg.pluginsByUid.clear();
     appendPluginFactories(reg.factories);
     reg.pluginRecords.resize(reg.factories.size());
-    reg.droppedRecords.resize(reg.factories.size());
     for (size_t i = 0; i < reg.factories.size(); ++i)
         installRecord(reg, i);
     reg.registryReady = true;
@@ -253,7 +251,7 @@ void dropPluginRecord(const std::string& uniqueId) {
         return;
     for (size_t i = 0; i < reg.pluginRecords.size(); ++i) {
         if (reg.pluginRecords[i] && reg.pluginRecords[i].get() == found->second.second) {
-            reg.droppedRecords[i] = std::move(reg.pluginRecords[i]);
+            reg.droppedRecords.push_back(std::move(reg.pluginRecords[i]));
             return;
         }
     }

@@ -261,8 +261,13 @@ OfxStatus runAction(const char* action, const void* handle, OfxPropertySetHandle
         raiseSuiteStatus(Private::imageEffectSuite().getPropertySet(effect, &props));
         const EffectContext context =
             decodeContext(PropertySet(props).getString(kOfxImageEffectPropContext, 0, true));
-        factory->createInstance(effect, context);
-        raiseSuiteStatus(Private::imageEffectSuite().getPropertySet(effect, &props));
+        ImageEffect* instance = factory->createInstance(effect, context);
+        try {
+            raiseSuiteStatus(Private::imageEffectSuite().getPropertySet(effect, &props));
+        } catch (...) {
+            delete instance; // the host will not destroy what it was told failed
+            throw;
+        }
         return kOfxStatOK;
     }
 
@@ -411,7 +416,12 @@ OfxStatus runAction(const char* action, const void* handle, OfxPropertySetHandle
     return kOfxStatReplyDefault;
 }
 
-void printCaught(const char* text) { std::cout << text << std::endl; }
+void printCaught(const char* text) noexcept {
+    try {
+        std::cout << text << std::endl;
+    } catch (...) { // a host that made its streams throw still gets its status
+    }
+}
 
 } // namespace
 
@@ -439,10 +449,7 @@ OfxStatus dispatchAction(const char* action, const void* handle, OfxPropertySetH
     } catch (const std::bad_alloc&) {
         reply = kOfxStatErrMemory;
     } catch (...) {
-        try {
-            printCaught("Caught Unknown exception");
-        } catch (...) {
-        }
+        printCaught("Caught Unknown exception");
         reply = kOfxStatFailed;
     }
     logOutdent();

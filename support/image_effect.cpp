@@ -1,6 +1,7 @@
 #include "image_effect.h"
 
 #include <cstddef>
+#include <new>
 #include <stdexcept>
 
 namespace OFX {
@@ -487,7 +488,14 @@ std::unique_ptr<Image> Clip::fetchImage(double time) const {
     if (status == kOfxStatFailed)
         return nullptr;
     raiseSuiteStatus(status);
-    return std::make_unique<Image>(image);
+    // Without memory for the object the image must still go back; a constructor that
+    // throws gives it back itself.
+    Image* object = new (std::nothrow) Image(image);
+    if (!object) {
+        Private::imageEffectSuite().clipReleaseImage(image);
+        throw std::bad_alloc();
+    }
+    return std::unique_ptr<Image>(object);
 }
 
 PixelComponents Clip::getPixelComponents() const {

@@ -30,7 +30,9 @@ void Processor::threadEntry(unsigned int index, unsigned int count, void* proces
 } // namespace MultiThread
 
 OfxRectI bandOfWindow(const OfxRectI& window, unsigned int index, unsigned int count) {
-    const unsigned int height = static_cast<unsigned int>(window.y2 - window.y1);
+    // Unsigned difference: a window spanning more than INT_MAX rows must not overflow.
+    const unsigned int height =
+        static_cast<unsigned int>(window.y2) - static_cast<unsigned int>(window.y1);
     // 64-bit products: index × height overflows 32 bits for tall windows and many threads.
     const unsigned long long h = height;
     const unsigned int first = static_cast<unsigned int>(index * h / count);

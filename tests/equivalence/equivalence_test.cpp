@@ -33,15 +33,15 @@ OfxRectI randomRect(std::mt19937& rng, int extent) {
     return {x1, y1, x1 + size(rng), y1 + size(rng)};
 }
 
-Case randomCase(std::mt19937& rng) {
+Case randomCase(std::mt19937& rng, int extent = 90) {
     Case c;
     c.components = rng() % 5 == 0 ? Components::Alpha : Components::RGBA;
     c.depth = static_cast<Depth>(rng() % 3);
-    c.sourceBounds = randomRect(rng, 90);
+    c.sourceBounds = randomRect(rng, extent);
     if (rng() % 3 == 0) {
         c.destinationBounds = c.sourceBounds;
     } else {
-        c.destinationBounds = randomRect(rng, 90);
+        c.destinationBounds = randomRect(rng, extent);
     }
     // A window inside the destination (possibly empty).
     const OfxRectI& d = c.destinationBounds;
@@ -191,6 +191,32 @@ TEST(FastAndReferenceProcessors, AgreeOnEveryByteOverRandomRenders) {
     }
     // The comparison means little unless most renders actually changed something.
     EXPECT_GT(plates, 300);
+}
+
+TEST(FastAndReferenceProcessors, AgreeOnLargeEightBitWindows) {
+    // Windows past 65536 pixels take the 8-bit table path.
+    Renderer fast(NIMBRA_BUNDLE);
+    Renderer reference(NIMBRA_REFERENCE_BUNDLE);
+    std::mt19937 rng(8);
+    int tabled = 0;
+    for (int i = 0; i < 40; ++i) {
+        Case c = randomCase(rng, 420);
+        c.components = Components::RGBA;
+        c.depth = Depth::Byte;
+        c.hasSource = true;
+        if (i % 2 == 0)
+            c.window = c.destinationBounds;
+        auto source = std::make_shared<testhost::Image>(c.sourceBounds, c.components, c.depth);
+        fillSource(*source, rng);
+        testhost::Image background(c.destinationBounds, c.components, c.depth);
+        int fastAborts = 0, referenceAborts = 0;
+        ASSERT_EQ(fast.render(c, source, background, fastAborts),
+                  reference.render(c, source, background, referenceAborts))
+            << "case " << i;
+        tabled += static_cast<long long>(c.window.x2 - c.window.x1) * (c.window.y2 - c.window.y1) >=
+                  65536;
+    }
+    EXPECT_GE(tabled, 5);
 }
 
 } // namespace
