@@ -14,19 +14,19 @@ constexpr unsigned int kPluginVersionMinor = 0;
 
 TextAutoFramePluginFactory gFactory(kPluginIdentifier, kPluginVersionMajor, kPluginVersionMinor);
 
-struct DoubleParamSpec {
+struct DoubleParamDefinition {
     const char* name;
     const char* label;
     double defaultValue, min, max, displayMin, displayMax;
 };
 
 void defineDouble(OFX::ImageEffectDescriptor& desc, OFX::PageParamDescriptor& page,
-                  const DoubleParamSpec& spec) {
-    OFX::DoubleParamDescriptor* param = desc.defineDoubleParam(spec.name);
-    param->setLabels(spec.label, spec.label, spec.label);
-    param->setDefault(spec.defaultValue);
-    param->setRange(spec.min, spec.max);
-    param->setDisplayRange(spec.displayMin, spec.displayMax);
+                  const DoubleParamDefinition& definition) {
+    OFX::DoubleParamDescriptor* param = desc.defineDoubleParam(definition.name);
+    param->setLabels(definition.label, definition.label, definition.label);
+    param->setDefault(definition.defaultValue);
+    param->setRange(definition.min, definition.max);
+    param->setDisplayRange(definition.displayMin, definition.displayMax);
     param->setAnimates(true);
     page.addChild(*param);
 }
