@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# Checks what tools/package.sh put into the packages, without installing anything:
+#   bash tools/check-package.sh dist/Nimbra_JP-<version>.zip [dist/nimbra_<version>_<arch>.deb]
+# The zip must hold one Nimbra_JP.ofx.bundle with exactly the Linux module (an x86-64 ELF
+# shared object), the Win64 module (an x86-64 PE DLL) and the icon, and nothing else; the
+# .deb exactly the Linux module, the icon and nimbra-render.
+set -euo pipefail
+[ $# -ge 1 ] && [ $# -le 2 ] || { echo "usage: $0 ZIP [DEB]" >&2; exit 2; }
+zip=$(realpath "$1")
+deb=${2:+$(realpath "$2")}
+cd "$(dirname "$0")/.."
+
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+ok() { echo "ok: $*"; }
+
+bundle=Nimbra_JP.ofx.bundle
+linux_module=$bundle/Contents/Linux-x86-64/Nimbra_JP.ofx
+win64_module=$bundle/Contents/Win64/Nimbra_JP.ofx
+icon=$bundle/Contents/Resources/com.example.nimbra.jp.png
+
+# Bytes COUNT at OFFSET of FILE as hex without spaces.
+bytes() { od -An -tx1 -j "$2" -N "$3" "$1" | tr -d ' \n'; }
+
+echo "== $zip"
+entries=$(cmake -E tar tf "$zip")
+echo "$entries"
+expected_files=$(printf '%s\n' "$linux_module" "$win64_module" "$icon" | sort)
+expected_dirs=$(printf '%s/\n' "$bundle" "$bundle/Contents" "$bundle/Contents/Linux-x86-64" \
+    "$bundle/Contents/Win64" "$bundle/Contents/Resources" | sort)
+files=$(grep -v '/$' <<<"$entries" | sort || true)
+dirs=$(grep '/$' <<<"$entries" | sort || true)
+if [ "$files" = "$expected_files" ]; then
+    ok "the zip holds exactly the two modules and the icon"
+else
+    fail "the zip's files differ from the bundle's three:$(diff <(echo "$expected_files") <(echo "$files") | sed 's/^/ /')"
+fi
+unexpected_dirs=$(comm -13 <(echo "$expected_dirs") <(echo "$dirs") | grep . || true)
+[ -z "$unexpected_dirs" ] && ok "no other directories" ||
+    fail "unexpected directories in the zip: $unexpected_dirs"
+[ "$(sort <<<"$entries" | uniq -d)" = "" ] || fail "entries appear twice in the zip"
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+(cd "$scratch" && cmake -E tar xf "$zip")
+
+# ELF, 64-bit, little-endian, shared object (e_type 3), x86-64 (e_machine 0x3e).
+m=$scratch/$linux_module
+if [ -f "$m" ] && [ "$(bytes "$m" 0 6)" = 7f454c460201 ] && [ "$(bytes "$m" 16 4)" = 03003e00 ]; then
+    ok "Linux-x86-64/Nimbra_JP.ofx is an x86-64 ELF shared object"
+else
+    fail "Linux-x86-64/Nimbra_JP.ofx is not an x86-64 ELF shared object"
+fi
+[ -x "$m" ] && ok "Linux-x86-64/Nimbra_JP.ofx is executable" ||
+    fail "Linux-x86-64/Nimbra_JP.ofx lost its executable bit"
+
+# MZ stub, then the PE header at the offset stored at 0x3c: machine AMD64 (0x8664) and the
+# DLL flag (0x2000) in its characteristics.
+m=$scratch/$win64_module
+if [ -f "$m" ] && [ "$(bytes "$m" 0 2)" = 4d5a ]; then
+    pe=$((16#$(od -An -tx4 -j 60 -N 4 "$m" | tr -d ' ')))
+    characteristics=$((16#$(od -An -tx2 -j $((pe + 22)) -N 2 "$m" | tr -d ' ')))
+    if [ "$(bytes "$m" "$pe" 6)" = 504500006486 ] && ((characteristics & 0x2000)); then
+        ok "Win64/Nimbra_JP.ofx is an x86-64 PE DLL"
+    else
+        fail "Win64/Nimbra_JP.ofx is not an x86-64 PE DLL"
+    fi
+else
+    fail "Win64/Nimbra_JP.ofx is not a Windows executable"
+fi
+
+cmp -s "$scratch/$icon" plugin/resources/com.example.nimbra.jp.png &&
+    ok "the icon is plugin/resources/com.example.nimbra.jp.png" ||
+    fail "the icon differs from plugin/resources/com.example.nimbra.jp.png"
+
+if [ -n "$deb" ]; then
+    echo
+    echo "== $deb"
+    dpkg-deb -c "$deb"
+    prefix=./usr/OFX/Plugins
+    expected=$(printf '%s\n' "$prefix/$linux_module" "$prefix/$icon" ./usr/bin/nimbra-render | sort)
+    actual=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort)
+    if [ "$actual" = "$expected" ]; then
+        ok "the .deb installs the Linux module, the icon and nimbra-render, nothing else"
+    else
+        fail "the .deb's files differ:$(diff <(echo "$expected") <(echo "$actual") | sed 's/^/ /')"
+    fi
+    [ "$(dpkg-deb -f "$deb" Package)" = nimbra ] && ok "package name nimbra" ||
+        fail "the package is not named nimbra"
+    version=$(basename "$zip" .zip)
+    version=${version#Nimbra_JP-}
+    [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] && ok "version $version, as the zip's" ||
+        fail "the .deb's version $(dpkg-deb -f "$deb" Version) is not the zip's $version"
+    depends=$(dpkg-deb -f "$deb" Depends)
+    [[ $depends == *libpng16* && $depends == *libopenexr* ]] &&
+        ok "depends on libpng and OpenEXR: $depends" ||
+        fail "the .deb does not depend on libpng and OpenEXR: '$depends'"
+fi
+
+echo
+if [ "$failures" -ne 0 ]; then
+    echo "$failures check(s) failed" >&2
+    exit 1
+fi
+echo "all package checks passed"
