@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# The nearest stand-in for Apple's toolchain here: clang with LLVM's libc++ (Debian's
+# libc++-14-dev, libc++abi-14-dev), every warning an error. Builds the OFX layer, the module
+# and the test host into build-libcxx/, then checks the module: it carries libc++ (linked in,
+# as the module's runtime always is on Linux), exports only the two entry points, and renders
+# the example byte for byte like the g++ build, loaded by the normal build's nimbra-render
+# (a libstdc++ program: the module's C interface keeps the two runtimes apart).
+#   bash tools/build-libcxx.sh [path/to/nimbra-render]   (default build/renderer/nimbra-render)
+# nimbra-render is not built here: Debian's OpenEXR is built against libstdc++.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc 2>/dev/null || echo 2)
+render=${1:-build/renderer/nimbra-render}
+build=build-libcxx
+module=$build/Nimbra_JP.ofx.bundle/Contents/Linux-x86-64/Nimbra_JP.ofx
+
+CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DNIMBRA_BUILD_TESTS=OFF -DCMAKE_DISABLE_FIND_PACKAGE_OpenEXR=ON \
+    -DCMAKE_CXX_FLAGS="-stdlib=libc++ -Werror" -DCMAKE_C_FLAGS="-Werror" \
+    -DCMAKE_EXE_LINKER_FLAGS="-stdlib=libc++" -DCMAKE_MODULE_LINKER_FLAGS="-stdlib=libc++" \
+    -DCMAKE_SHARED_LINKER_FLAGS="-stdlib=libc++" >/dev/null
+cmake --build "$build" -j "$jobs"
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+# libc++'s inline namespace is std::__1; libstdc++ has none of its symbols.
+grep -q 'std::__1::' <(nm -C "$module") || fail "$module was not built with libc++"
+exports=$(nm -D --defined-only "$module" | awk '{ print $3 }' | sort | tr '\n' ' ')
+[ "$exports" = "OfxGetNumberOfPlugins OfxGetPlugin " ] ||
+    fail "$module exports more or less than the two entry points: $exports"
+echo "ok: $module is built with libc++ and exports only OfxGetNumberOfPlugins, OfxGetPlugin"
+
+[ -x "$render" ] || fail "no nimbra-render at $render (build the normal tree first)"
+output=$build/example-output.png
+rm -f "$output"
+"$render" --plugin "$build/Nimbra_JP.ofx.bundle" examples/input.png "$output" \
+    --set cornerSize=18 --set strokeWidth=3 \
+    --set fillColor=0.08,0.1,0.22,0.85 --set strokeColor=1,0.8,0.3,1
+cmp -s "$output" examples/expected.png || fail "the libc++ module's render differs from examples/expected.png"
+echo "ok: the libc++ module renders examples/input.png into examples/expected.png"
