@@ -2,8 +2,11 @@
 # Checks what tools/package.sh put into the packages, without installing anything:
 #   bash tools/check-package.sh dist/Nimbra_JP-<version>.zip [dist/nimbra_<version>_<arch>.deb]
 # The zip must hold one Nimbra_JP.ofx.bundle with exactly the Linux module (an x86-64 ELF
-# shared object), the Win64 module (an x86-64 PE DLL) and the icon, and nothing else; the
-# .deb exactly the Linux module, the icon and nimbra-render.
+# shared object), the Win64 module (an x86-64 PE DLL) and the icon, and nothing else; each
+# module exports only the two entry points and needs nothing but the system's C library
+# (Windows' own DLLs). With NIMBRA_RENDER naming a nimbra-render, the zip's Linux module must
+# render the example exactly. The .deb must hold exactly the Linux module, the icon and
+# nimbra-render.
 set -euo pipefail
 [ $# -ge 1 ] && [ $# -le 2 ] || { echo "usage: $0 ZIP [DEB]" >&2; exit 2; }
 zip=$(realpath "$1")
@@ -11,7 +14,12 @@ deb=${2:+$(realpath "$2")}
 cd "$(dirname "$0")/.."
 
 failures=0
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+fail() {
+    local message="$*"
+    [ ${#message} -le 400 ] || message="${message:0:400}..."
+    echo "FAIL: $message" >&2
+    failures=$((failures + 1))
+}
 ok() { echo "ok: $*"; }
 
 bundle=Nimbra_JP.ofx.bundle
@@ -67,6 +75,40 @@ if [ -f "$m" ] && [ "$(bytes "$m" 0 2)" = 4d5a ]; then
     fi
 else
     fail "Win64/Nimbra_JP.ofx is not a Windows executable"
+fi
+
+m=$scratch/$linux_module
+exports=$(nm -D --defined-only "$m" | awk '{ print $3 }' | sort | tr '\n' ' ')
+[ "$exports" = "OfxGetNumberOfPlugins OfxGetPlugin " ] &&
+    ok "Linux-x86-64/Nimbra_JP.ofx exports only the entry points" ||
+    fail "Linux-x86-64/Nimbra_JP.ofx exports: $exports"
+needed=$(objdump -p "$m" | awk '$1 == "NEEDED" { print $2 }' | sort | tr '\n' ' ')
+foreign=$(tr ' ' '\n' <<<"$needed" |
+    grep -vE '^(libc\.so\.6|libm\.so\.6|libpthread\.so\.0|libdl\.so\.2|ld-linux-x86-64\.so\.2)?$' || true)
+[ -n "$needed" ] && [ -z "$foreign" ] &&
+    ok "Linux-x86-64/Nimbra_JP.ofx needs only the C library: $needed" ||
+    fail "Linux-x86-64/Nimbra_JP.ofx needs more than the C library: $needed"
+
+m=$scratch/$win64_module
+pe_info=$(x86_64-w64-mingw32-objdump -p "$m")
+exports=$(awk '/^\[Ordinal\/Name Pointer\] Table/ { on = 1; next } on && /^\t\[/ { print $NF; next }
+               on { exit }' <<<"$pe_info" | sort | tr '\n' ' ')
+[ "$exports" = "OfxGetNumberOfPlugins OfxGetPlugin " ] &&
+    ok "Win64/Nimbra_JP.ofx exports only the entry points" ||
+    fail "Win64/Nimbra_JP.ofx exports: $exports"
+dlls=$(awk '/DLL Name:/ { print $3 }' <<<"$pe_info" | sort -u | tr '\n' ' ')
+foreign=$(tr ' ' '\n' <<<"$dlls" | grep -viE '^(kernel32\.dll|msvcrt\.dll|api-ms-win-crt-.*\.dll)?$' || true)
+[ -n "$dlls" ] && [ -z "$foreign" ] &&
+    ok "Win64/Nimbra_JP.ofx imports only $dlls" ||
+    fail "Win64/Nimbra_JP.ofx imports $dlls"
+
+if [ -n "${NIMBRA_RENDER:-}" ]; then
+    "$NIMBRA_RENDER" --plugin "$scratch/$bundle" examples/input.png "$scratch/output.png" \
+        --set cornerSize=18 --set strokeWidth=3 \
+        --set fillColor=0.08,0.1,0.22,0.85 --set strokeColor=1,0.8,0.3,1 &&
+        cmp -s "$scratch/output.png" examples/expected.png &&
+        ok "the zip's Linux module renders examples/input.png into examples/expected.png" ||
+        fail "the zip's Linux module does not render examples/input.png into examples/expected.png"
 fi
 
 cmp -s "$scratch/$icon" plugin/resources/com.example.nimbra.jp.png &&

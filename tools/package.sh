@@ -37,6 +37,9 @@ mkdir -p "$bundle/Linux-x86-64" "$bundle/Win64" "$bundle/Resources"
 cp "$linux_bundle/Contents/Linux-x86-64/Nimbra_JP.ofx" "$bundle/Linux-x86-64/"
 cp "$win64_bundle/Contents/Win64/Nimbra_JP.ofx" "$bundle/Win64/"
 cp plugin/resources/com.example.nimbra.jp.png "$bundle/Resources/"
+# Symbols only the linker needed (the export tables stay): the Win64 module shrinks to half.
+strip --strip-unneeded "$bundle/Linux-x86-64/Nimbra_JP.ofx"
+x86_64-w64-mingw32-strip --strip-unneeded "$bundle/Win64/Nimbra_JP.ofx"
 chmod 755 "$bundle/Linux-x86-64/Nimbra_JP.ofx" "$bundle/Win64/Nimbra_JP.ofx"
 chmod 644 "$bundle/Resources/com.example.nimbra.jp.png"
 zip=$root/dist/Nimbra_JP-$version.zip
@@ -56,7 +59,8 @@ cp "${debs[0]}" dist/
 deb=dist/$(basename "${debs[0]}")
 
 step "Checking the packages"
-bash tools/check-package.sh "dist/Nimbra_JP-$version.zip" "$deb"
+NIMBRA_RENDER=build-pkg-linux/renderer/nimbra-render \
+    bash tools/check-package.sh "dist/Nimbra_JP-$version.zip" "$deb"
 
 step "Written"
 ls -l "dist/Nimbra_JP-$version.zip" "$deb"
