@@ -5,17 +5,26 @@
 # as the module's runtime always is on Linux), exports only the two entry points, and renders
 # the example byte for byte like the g++ build, loaded by the normal build's nimbra-render
 # (a libstdc++ program: the module's C interface keeps the two runtimes apart).
-#   bash tools/build-libcxx.sh [path/to/nimbra-render]   (default build/renderer/nimbra-render)
-# nimbra-render is not built here: Debian's OpenEXR is built against libstdc++.
+#   bash tools/build-libcxx.sh [--tests] [path/to/nimbra-render]
+# (default build/renderer/nimbra-render). With --tests it also builds the reference module and
+# the test suites, with GoogleTest built from its sources against libc++
+# (NIMBRA_GTEST_FROM_SOURCE: Debian's GoogleTest is built against libstdc++), and runs them.
+# nimbra-render and its tests are not built here: Debian's OpenEXR is built against libstdc++.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
+tests=OFF
+if [ "${1:-}" = --tests ]; then
+    tests=ON
+    shift
+fi
 render=${1:-build/renderer/nimbra-render}
 build=build-libcxx
 module=$build/Nimbra_JP.ofx.bundle/Contents/Linux-x86-64/Nimbra_JP.ofx
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DNIMBRA_BUILD_TESTS=OFF -DCMAKE_DISABLE_FIND_PACKAGE_OpenEXR=ON \
+    -DNIMBRA_BUILD_TESTS=$tests -DNIMBRA_GTEST_FROM_SOURCE=$tests \
+    -DCMAKE_DISABLE_FIND_PACKAGE_OpenEXR=ON --no-warn-unused-cli \
     -DCMAKE_CXX_FLAGS="-stdlib=libc++ -Werror" -DCMAKE_C_FLAGS="-Werror" \
     -DCMAKE_EXE_LINKER_FLAGS="-stdlib=libc++" -DCMAKE_MODULE_LINKER_FLAGS="-stdlib=libc++" \
     -DCMAKE_SHARED_LINKER_FLAGS="-stdlib=libc++" >/dev/null
@@ -37,3 +46,7 @@ rm -f "$output"
     --set fillColor=0.08,0.1,0.22,0.85 --set strokeColor=1,0.8,0.3,1
 cmp -s "$output" examples/expected.png || fail "the libc++ module's render differs from examples/expected.png"
 echo "ok: the libc++ module renders examples/input.png into examples/expected.png"
+
+if [ "$tests" = ON ]; then
+    ctest --test-dir "$build" --output-on-failure -j "$jobs"
+fi
