@@ -16,12 +16,12 @@ namespace {
 int replay(const std::filesystem::path& file) {
     std::ifstream stream(file, std::ios::binary);
     if (!stream) {
-        std::fprintf(stderr, "cannot read %s\n", file.c_str());
+        std::fprintf(stderr, "cannot read %s\n", file.string().c_str());
         return 1;
     }
     const std::vector<char> bytes{std::istreambuf_iterator<char>(stream),
                                   std::istreambuf_iterator<char>()};
-    std::printf("%s (%zu bytes)\n", file.c_str(), bytes.size());
+    std::printf("%s (%zu bytes)\n", file.string().c_str(), bytes.size());
     std::fflush(stdout);
     LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     return 0;

@@ -94,7 +94,8 @@ std::atomic<int> gIndentLevel{0};
 
 #ifdef NIMBRA_DIAGNOSTIC_LOG
 struct DiagnosticLogOpener {
-    DiagnosticLogOpener() { gLogStream = std::fopen(gLogFileName.c_str(), "w"); }
+    // Binary: a text-mode stream on Windows would end every line with CR LF.
+    DiagnosticLogOpener() { gLogStream = std::fopen(gLogFileName.c_str(), "wb"); }
     ~DiagnosticLogOpener() {
         if (std::FILE* stream = gLogStream.exchange(nullptr))
             std::fclose(stream);

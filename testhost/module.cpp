@@ -1,7 +1,6 @@
 #include "module.h"
 
-#include <dlfcn.h>
-#include <sys/stat.h>
+#include "platform.h"
 
 #include <cstring>
 #include <utility>
@@ -12,22 +11,9 @@ namespace {
 
 const char kBundleSuffix[] = ".ofx.bundle";
 
-// The only architecture folder this host runs; other platforms would name theirs here.
-const char kArch[] = "Linux-x86-64";
-
-bool isDirectory(const std::string& path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 bool endsWith(const std::string& s, const std::string& suffix) {
     return s.size() >= suffix.size() &&
            s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
-std::string dlError() {
-    const char* e = ::dlerror();
-    return e ? e : "unknown dl error";
 }
 
 } // namespace
@@ -44,7 +30,7 @@ std::string Module::binaryInBundle(const std::string& bundle, const std::string&
 }
 
 Module::Module(const std::string& path, bool keepLoaded) : keepLoaded_(keepLoaded) {
-    if (isDirectory(path)) {
+    if (platform::isDirectory(path)) {
         std::string dir = path;
         while (dir.size() > 1 && dir.back() == '/')
             dir.pop_back();
@@ -53,27 +39,30 @@ Module::Module(const std::string& path, bool keepLoaded) : keepLoaded_(keepLoade
             return;
         }
         bundlePath_ = dir;
-        binaryPath_ = binaryInBundle(dir, kArch);
+        binaryPath_ = binaryInBundle(dir, platform::bundleArch());
     } else {
         binaryPath_ = path;
     }
-    ::dlerror();
-    handle_ = ::dlopen(binaryPath_.c_str(), RTLD_NOW | RTLD_LOCAL);
+    std::string why;
+    handle_ = platform::openLibrary(binaryPath_, why);
     if (handle_ == nullptr) {
-        error_ = "cannot open " + binaryPath_ + ": " + dlError();
+        error_ = "cannot open " + binaryPath_ + ": " + why;
         return;
     }
-    // POSIX guarantees that a void* from dlsym converts to a function pointer.
-    numberOfPlugins_ = reinterpret_cast<int (*)()>(::dlsym(handle_, "OfxGetNumberOfPlugins"));
-    getPlugin_ = reinterpret_cast<OfxPlugin* (*)(int)>(::dlsym(handle_, "OfxGetPlugin"));
-    setHost_ = reinterpret_cast<OfxStatus (*)(const OfxHost*)>(::dlsym(handle_, "OfxSetHost"));
+    // Both systems hand out symbols as data pointers that convert to the functions they are.
+    numberOfPlugins_ = reinterpret_cast<int (*)()>(symbol("OfxGetNumberOfPlugins"));
+    getPlugin_ = reinterpret_cast<OfxPlugin* (*)(int)>(symbol("OfxGetPlugin"));
+    setHost_ = reinterpret_cast<OfxStatus (*)(const OfxHost*)>(symbol("OfxSetHost"));
     if (numberOfPlugins_ == nullptr || getPlugin_ == nullptr) {
         error_ = binaryPath_ + " does not export " +
                  (numberOfPlugins_ == nullptr ? "OfxGetNumberOfPlugins" : "OfxGetPlugin") +
                  " (missing extern \"C\" or default visibility?)";
         getPlugin_ = nullptr;
     }
-    ::dlerror();
+}
+
+void* Module::symbol(const char* name) const {
+    return handle_ != nullptr ? platform::librarySymbol(handle_, name) : nullptr;
 }
 
 Module::~Module() { close(); }
@@ -97,7 +86,7 @@ Module& Module::operator=(Module&& other) noexcept {
 
 void Module::close() {
     if (handle_ != nullptr && !keepLoaded_)
-        ::dlclose(handle_);
+        platform::closeLibrary(handle_);
     handle_ = nullptr;
 }
 

@@ -1,4 +1,5 @@
-// Loading a plug-in binary the way a host does: dlopen and the exported entry points.
+// Loading a plug-in binary the way a host does: the system's loader and the exported entry
+// points.
 #pragma once
 
 #include "ofx_api.h"
@@ -7,12 +8,13 @@
 
 namespace testhost {
 
-/// A dlopen'ed .ofx binary. Accepts the binary itself or a <Name>.ofx.bundle directory.
+/// An opened .ofx binary. Accepts the binary itself or a <Name>.ofx.bundle directory, whose
+/// binary for this system it opens.
 class Module {
 public:
-    /// Opens `path` with RTLD_NOW | RTLD_LOCAL; check ok() and error() afterwards.
+    /// Opens `path` (dlopen with RTLD_NOW | RTLD_LOCAL, or LoadLibraryW); check ok() and error().
     explicit Module(const std::string& path, bool keepLoaded = false);
-    /// dlclose()s unless keepLoaded was requested.
+    /// Unloads (dlclose, FreeLibrary) unless keepLoaded was requested.
     ~Module();
     Module(const Module&) = delete;
     Module& operator=(const Module&) = delete;
@@ -38,6 +40,9 @@ public:
     OfxPlugin* plugin(int nth) const;
     /// The plug-in with that identifier, or null.
     OfxPlugin* pluginById(const std::string& identifier) const;
+
+    /// Any exported symbol by name, or null; for tests that call entry points raw.
+    void* symbol(const char* name) const;
 
     /// Binary path inside a bundle: <bundle>/Contents/<arch>/<Name>.ofx.
     static std::string binaryInBundle(const std::string& bundle, const std::string& arch);

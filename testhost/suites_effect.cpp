@@ -174,8 +174,9 @@ OfxStatus imageMemoryAlloc(OfxImageEffectHandle instanceHandle, size_t nBytes,
         TESTHOST_INJECT(*host, "imageMemoryAlloc");
     if (memoryHandle == nullptr)
         return kOfxStatErrBadHandle;
-    void* data = nullptr;
-    if (posix_memalign(&data, 16, nBytes == 0 ? 1 : nBytes) != 0)
+    // malloc aligns to 16 bytes on every 64-bit system the host runs on.
+    void* data = std::malloc(nBytes == 0 ? 1 : nBytes);
+    if (data == nullptr)
         return kOfxStatErrMemory;
     auto* block = new ImageMemory{ImageMemory::kMagic, host, data, nBytes, 0};
     if (host != nullptr)

@@ -7,6 +7,9 @@ packages=(cmake g++ make clang-format pkg-config libgtest-dev libgmock-dev libbe
 if [ "${NIMBRA_WITH_CHECKS:-0}" = 1 ]; then
     # Fuzzing (clang with its libFuzzer and sanitizer runtimes) and memory checks.
     packages+=(clang libclang-rt-14-dev valgrind)
+    # The Win64 module and its tests (MinGW-w64, GoogleTest's sources, Wine to run them), and
+    # the build against LLVM's libc++, the nearest stand-in here for Apple's toolchain.
+    packages+=(g++-mingw-w64-x86-64-posix googletest wine wine64 libc++-14-dev libc++abi-14-dev)
 fi
 
 missing=()

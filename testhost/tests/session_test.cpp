@@ -1,6 +1,7 @@
-// The whole host path with a plug-in loaded from a bundle by dlopen: bootstrap, describe,
-// instances, render in both host flavours, and the out-args a host pre-fills.
+// The whole host path with a plug-in loaded from a bundle by the system's loader: bootstrap,
+// describe, instances, render in both host flavours, and the out-args a host pre-fills.
 #include "module.h"
+#include "platform.h"
 #include "session.h"
 
 #include <gtest/gtest.h>
@@ -45,8 +46,8 @@ protected:
 TEST(ModuleLoader, ResolvesBundlesAndExplainsFailures) {
     Module bundle(TESTHOST_PROBE_BUNDLE);
     ASSERT_TRUE(bundle.ok()) << bundle.error();
-    EXPECT_EQ(bundle.binaryPath(),
-              std::string(TESTHOST_PROBE_BUNDLE) + "/Contents/Linux-x86-64/Probe.ofx");
+    EXPECT_EQ(bundle.binaryPath(), std::string(TESTHOST_PROBE_BUNDLE) + "/Contents/" +
+                                       testhost::platform::bundleArch() + "/Probe.ofx");
     EXPECT_EQ(bundle.pluginCount(), 1);
     EXPECT_NE(bundle.pluginById("net.nimbra.testhost.probe"), nullptr);
     EXPECT_EQ(bundle.plugin(1), nullptr);

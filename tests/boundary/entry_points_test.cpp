@@ -1,5 +1,6 @@
 // The two exported entry points, called the way a host calls them, in any order.
 #include "loaded_plugin.h"
+#include "platform.h"
 
 #include <gtest/gtest.h>
 
@@ -7,17 +8,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dlfcn.h>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
 /// The diagnostic module reads OFX_PLUGIN_LOGFILE once, when first mapped.
 std::string freshLogPath() {
-    std::string path = testing::TempDir() + "nimbra-entry-" + std::to_string(::getpid()) + ".log";
+    std::string path = testing::TempDir() + "nimbra-entry-" +
+                       std::to_string(testhost::platform::processId()) + ".log";
     std::remove(path.c_str());
     return path;
 }
@@ -28,14 +28,12 @@ struct EntryPoints {
     explicit EntryPoints(const std::string& bundle) : module(bundle, /*keepLoaded=*/true) {
         if (!module.ok())
             throw std::runtime_error(module.error());
-        handle = ::dlopen(module.binaryPath().c_str(), RTLD_NOW | RTLD_LOCAL);
-        count = reinterpret_cast<int (*)()>(::dlsym(handle, "OfxGetNumberOfPlugins"));
-        get = reinterpret_cast<OfxPlugin* (*)(int)>(::dlsym(handle, "OfxGetPlugin"));
+        count = reinterpret_cast<int (*)()>(module.symbol("OfxGetNumberOfPlugins"));
+        get = reinterpret_cast<OfxPlugin* (*)(int)>(module.symbol("OfxGetPlugin"));
         if (!count || !get)
             throw std::runtime_error("entry points missing");
     }
     testhost::Module module;
-    void* handle = nullptr;
     int (*count)() = nullptr;
     OfxPlugin* (*get)(int) = nullptr;
 };
@@ -80,12 +78,12 @@ TEST(EntryPoints, RecordBeforeCountStableAndOnlyForIndexZero) {
 
 TEST(EntryPoints, OutOfRangeIndexIsLogged) {
     const std::string logPath = freshLogPath();
-    ::setenv("OFX_PLUGIN_LOGFILE", logPath.c_str(), 1);
+    testhost::platform::setEnvironment("OFX_PLUGIN_LOGFILE", logPath);
     EntryPoints entry(NIMBRA_DIAG_BUNDLE);
     EXPECT_EQ(entry.get(1), nullptr);
     EXPECT_EQ(entry.get(-1), nullptr);
     EXPECT_NE(entry.get(0), nullptr);
-    std::ifstream in(logPath);
+    std::ifstream in(logPath, std::ios::binary);
     std::stringstream log;
     log << in.rdbuf();
     EXPECT_EQ(log.str(), "ERROR : Host attempted to get plugin 1, when there is only 1 "

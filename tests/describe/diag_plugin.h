@@ -2,6 +2,7 @@
 #pragma once
 
 #include "loaded_plugin.h"
+#include "platform.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +13,6 @@
 #include <memory>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 
 namespace nimbra_test {
 
@@ -20,15 +20,15 @@ namespace nimbra_test {
 /// before the module is opened. Each test runs in a process of its own, hence the pid.
 inline std::string freshLogPath() {
     const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
-    std::string path =
-        testing::TempDir() + "nimbra-" + info->name() + "-" + std::to_string(::getpid()) + ".log";
+    std::string path = testing::TempDir() + "nimbra-" + info->name() + "-" +
+                       std::to_string(testhost::platform::processId()) + ".log";
     std::remove(path.c_str());
     return path;
 }
 
 struct DiagPlugin {
     DiagPlugin() : logPath(freshLogPath()) {
-        ::setenv("OFX_PLUGIN_LOGFILE", logPath.c_str(), 1);
+        testhost::platform::setEnvironment("OFX_PLUGIN_LOGFILE", logPath);
         plugin = std::make_unique<LoadedPlugin>(NIMBRA_DIAG_BUNDLE);
     }
     ~DiagPlugin() {

@@ -1,5 +1,6 @@
 // The instance actions as a host sees them through the built module.
 #include "loaded_plugin.h"
+#include "platform.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +8,6 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -20,15 +20,16 @@ using testhost::Depth;
 /// The diagnostic module opens its log when it is mapped: name it before the first load.
 const std::string& diagLogPath() {
     static const std::string path = [] {
-        std::string p = "/tmp/nimbra-instances-" + std::to_string(getpid()) + ".log";
-        setenv("OFX_PLUGIN_LOGFILE", p.c_str(), 1);
+        std::string p = testing::TempDir() + "nimbra-instances-" +
+                        std::to_string(testhost::platform::processId()) + ".log";
+        testhost::platform::setEnvironment("OFX_PLUGIN_LOGFILE", p);
         return p;
     }();
     return path;
 }
 
 std::string diagLog() {
-    std::ifstream in(diagLogPath());
+    std::ifstream in(diagLogPath(), std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
