@@ -19,10 +19,9 @@ cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
 
 step "Win64: the module cross-built with MinGW-w64, its imports and exports, the tests under Wine"
-cmake -S . -B build-win64 --toolchain cmake/toolchains/mingw-w64-x86_64.cmake \
-    -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build-win64 -j "$jobs"
-ctest --test-dir build-win64 --output-on-failure -j "$jobs"
+cmake --preset win64 >/dev/null
+cmake --build --preset win64 -j "$jobs"
+ctest --preset win64 -j "$jobs"
 # Say by name what the Windows run leaves out, and why.
 comm -23 <(ctest --test-dir build -N | sed -n 's/^ *Test *#[0-9]*: //p' | sort) \
          <(ctest --test-dir build-win64 -N | sed -n 's/^ *Test *#[0-9]*: //p' | sort) |
