@@ -10,6 +10,8 @@ if [ "${NIMBRA_WITH_CHECKS:-0}" = 1 ]; then
     # The Win64 module and its tests (MinGW-w64, GoogleTest's sources, Wine to run them), and
     # the build against LLVM's libc++, the nearest stand-in here for Apple's toolchain.
     packages+=(g++-mingw-w64-x86-64-posix googletest wine wine64 libc++-14-dev libc++abi-14-dev)
+    # The Debian package: CPack asks dpkg-shlibdeps for its dependencies.
+    packages+=(dpkg-dev)
 fi
 
 missing=()

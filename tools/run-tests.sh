@@ -27,6 +27,17 @@ comm -23 <(ctest --test-dir build -N | sed -n 's/^ *Test *#[0-9]*: //p' | sort) 
          <(ctest --test-dir build-win64 -N | sed -n 's/^ *Test *#[0-9]*: //p' | sort) |
     sed 's/^/  not run under Wine (nimbra-render needs libpng and OpenEXR, not packaged for MinGW): /'
 
+step "clang and libc++, warnings as errors: the nearest stand-in here for Apple's toolchain"
+bash tools/build-libcxx.sh build/renderer/nimbra-render
+
+step "Release packages: the bundle zip for Linux and Windows, and the .deb, installed and removed"
+bash tools/package.sh
+if [ "$(id -u)" -eq 0 ]; then
+    bash tools/check-deb.sh dist/nimbra_*_amd64.deb
+else
+    echo "  not run: tools/check-deb.sh installs the .deb and needs root"
+fi
+
 step "AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DNIMBRA_SANITIZE=address,undefined >/dev/null
 cmake --build build-asan -j "$jobs"
