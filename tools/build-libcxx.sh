@@ -41,9 +41,9 @@ echo "ok: $module is built with libc++ and exports only OfxGetNumberOfPlugins, O
 [ -x "$render" ] || fail "no nimbra-render at $render (build the normal tree first)"
 output=$build/example-output.png
 rm -f "$output"
+source examples/example-options.sh
 "$render" --plugin "$build/Nimbra_JP.ofx.bundle" examples/input.png "$output" \
-    --set cornerSize=18 --set strokeWidth=3 \
-    --set fillColor=0.08,0.1,0.22,0.85 --set strokeColor=1,0.8,0.3,1
+    "${example_options[@]}"
 cmp -s "$output" examples/expected.png || fail "the libc++ module's render differs from examples/expected.png"
 echo "ok: the libc++ module renders examples/input.png into examples/expected.png"
 

@@ -60,9 +60,8 @@ grep -q '^com\.example\.nimbra\.jp ' list.txt || fail "com.example.nimbra.jp is 
 echo "ok: the installed nimbra-render finds $bundle and lists com.example.nimbra.jp"
 
 # The example, rendered by the installed program and module, as tools/run-example.sh does.
-env -u OFX_PLUGIN_PATH "$render" "$repo/examples/input.png" output.png \
-    --set cornerSize=18 --set strokeWidth=3 \
-    --set fillColor=0.08,0.1,0.22,0.85 --set strokeColor=1,0.8,0.3,1
+source "$repo/examples/example-options.sh"
+env -u OFX_PLUGIN_PATH "$render" "$repo/examples/input.png" output.png "${example_options[@]}"
 cmp -s output.png "$repo/examples/expected.png" || fail "the render differs from examples/expected.png"
 echo "ok: the installed nimbra-render renders examples/input.png into examples/expected.png"
 cd "$repo"

@@ -103,9 +103,9 @@ foreign=$(tr ' ' '\n' <<<"$dlls" | grep -viE '^(kernel32\.dll|msvcrt\.dll|api-ms
     fail "Win64/Nimbra_JP.ofx imports $dlls"
 
 if [ -n "${NIMBRA_RENDER:-}" ]; then
+    source examples/example-options.sh
     "$NIMBRA_RENDER" --plugin "$scratch/$bundle" examples/input.png "$scratch/output.png" \
-        --set cornerSize=18 --set strokeWidth=3 \
-        --set fillColor=0.08,0.1,0.22,0.85 --set strokeColor=1,0.8,0.3,1 &&
+        "${example_options[@]}" &&
         cmp -s "$scratch/output.png" examples/expected.png &&
         ok "the zip's Linux module renders examples/input.png into examples/expected.png" ||
         fail "the zip's Linux module does not render examples/input.png into examples/expected.png"

@@ -12,9 +12,8 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DNIMBRA_BUILD_TESTS=OFF >/dev
 cmake --build "$build" -j "$jobs" --target nimbra-render
 
 output="$build/output.png"
-"$build/renderer/nimbra-render" examples/input.png "$output" \
-    --set cornerSize=18 --set strokeWidth=3 \
-    --set fillColor=0.08,0.1,0.22,0.85 --set strokeColor=1,0.8,0.3,1
+source examples/example-options.sh
+"$build/renderer/nimbra-render" examples/input.png "$output" "${example_options[@]}"
 
 if ! cmp -s "$output" examples/expected.png; then
     echo "The render differs from examples/expected.png: $(realpath "$output")" >&2
