@@ -445,8 +445,12 @@ template <class PIX, int maxValue> struct AccurateShader {
             for (int c = 0; c < 3; ++c)
                 dst[c] = storeRounded<PIX, maxValue>(O[c] * scale);
         } else if (std::is_floating_point_v<PIX> ? O[3] > 0 : dst[3] != 0) {
+            // Integers divide by the alpha as stored, so that premultiplying what was written
+            // gives back the nearest value to the result.
+            const float alpha =
+                std::is_floating_point_v<PIX> ? O[3] : static_cast<float>(dst[3]) / scale;
             for (int c = 0; c < 3; ++c)
-                dst[c] = storeRounded<PIX, maxValue>((O[c] / O[3]) * scale);
+                dst[c] = storeRounded<PIX, maxValue>((O[c] / alpha) * scale);
         } else {
             dst[0] = dst[1] = dst[2] = PIX(0);
         }
