@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the module and nimbra-render, renders examples/input.png with rounded corners and an
-# outline, and checks the result byte for byte against examples/expected.png.
+# outline in the accurate compositing mode, and checks the result byte for byte against
+# examples/expected.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -14,7 +15,7 @@ cmake --build "$build" -j "$jobs" --target nimbra-render
 output="$build/output.png"
 "$build/renderer/nimbra-render" examples/input.png "$output" \
     --set cornerSize=18 --set strokeWidth=3 \
-    --set fillColor=0.08,0.1,0.22,0.85 --set strokeColor=1,0.8,0.3,1
+    --set fillColor=0.08,0.1,0.22,0.85 --set strokeColor=1,0.8,0.3,1 --set compositing=正確
 
 if ! cmp -s "$output" examples/expected.png; then
     echo "The render differs from examples/expected.png: $(realpath "$output")" >&2
