@@ -519,6 +519,34 @@ TEST(AccurateCompositing, ArithmeticExamples) {
     }
 }
 
+// Distances are full-size pixels: horizontal ones follow the horizontal scale, vertical ones
+// the vertical scale, the outline width the geometric mean of the two.
+TEST(AccurateCompositing, UnequalRenderScales) {
+    auto source = std::make_shared<Image>(OfxRectI{0, 0, 60, 40}, Components::RGBA, Depth::Byte);
+    setPixel(*source, 30, 20, {255, 255, 255, 255});
+    Params q;
+    q.marginX = 4;  // 2 × 4 × 0.5 = 4 columns
+    q.marginY = 16; // 16 × 0.125 = 2 rows
+    q.yOffset = 8;  // 1 row up
+    q.strokeWidth = 2;
+    q.stroke = {1, 0, 0, 1};
+    auto out = render(source, q, kOfxImagePreMultiplied, {0.5, 0.125});
+    // Plate: columns 26..34, rows 19..23; its edge half a pixel outside those. The outline,
+    // 2 × √(0.5 × 0.125) = 0.5 wide on each side of the edge, half covers the edge pixels
+    // inside and outside.
+    EXPECT_EQ(pixelOf(*out, 26, 21), (Px{128, 0, 0, 255})); // fill under half an outline
+    EXPECT_EQ(pixelOf(*out, 25, 21), (Px{128, 0, 0, 128})); // half an outline only
+    EXPECT_EQ(pixelOf(*out, 24, 21), (Px{0, 0, 0, 0}));
+    EXPECT_EQ(pixelOf(*out, 34, 21), (Px{128, 0, 0, 255}));
+    EXPECT_EQ(pixelOf(*out, 35, 21), (Px{128, 0, 0, 128}));
+    EXPECT_EQ(pixelOf(*out, 30, 19), (Px{128, 0, 0, 255}));
+    EXPECT_EQ(pixelOf(*out, 30, 18), (Px{128, 0, 0, 128}));
+    EXPECT_EQ(pixelOf(*out, 30, 23), (Px{128, 0, 0, 255}));
+    EXPECT_EQ(pixelOf(*out, 30, 24), (Px{128, 0, 0, 128}));
+    EXPECT_EQ(pixelOf(*out, 30, 25), (Px{0, 0, 0, 0}));
+    EXPECT_EQ(pixelOf(*out, 30, 21), (Px{0, 0, 0, 255}));
+}
+
 /// 2×2 box average of a premultiplied 8-bit image, rounded.
 std::shared_ptr<Image> halfSize(const Image& image) {
     const OfxRectI b = image.bounds();
