@@ -394,6 +394,12 @@ template <class PIX, int maxValue> struct AccurateShader {
 
     /// Outline (coverage os) over fill (coverage fs), premultiplied.
     void plateFrom(float fs, float os, float out[4]) const {
+        // Nothing covered is no plate, even when a colour overflowed on premultiplying
+        // (0 × infinity would be NaN): such pixels must stay copies of the source.
+        if (fs == 0 && os == 0) {
+            out[0] = out[1] = out[2] = out[3] = 0;
+            return;
+        }
         const float k = 1.0f - os * stroke[3];
         for (int c = 0; c < 4; ++c)
             out[c] = os * stroke[c] + k * (fs * fill[c]);

@@ -74,9 +74,11 @@ Case randomCase(std::mt19937& rng, int extent = 90) {
     c.params["detectionThreshold"] = {pick({0, 0.1, -1, 1}, 0, 1)};
     c.params["fillEnabled"] = {double(rng() % 4 != 0)};
     c.params["strokeEnabled"] = {double(rng() % 3 != 0)};
-    c.params["fillColor"] = {pick({0, 1, 2}, -0.2, 1.2), unit(rng), unit(rng),
-                             pick({1, 0.5, 0}, 0, 1)};
-    c.params["strokeColor"] = {unit(rng), pick({1, -1}, 0, 1), unit(rng), pick({1}, 0, 1)};
+    // Huge colours overflow single precision once premultiplied.
+    c.params["fillColor"] = {pick({0, 1, 2, 1e30}, -0.2, 1.2), unit(rng), unit(rng),
+                             pick({1, 0.5, 0, 1e30}, 0, 1)};
+    c.params["strokeColor"] = {unit(rng), pick({1, -1, 1e30}, 0, 1), unit(rng),
+                               pick({1, 1e30}, 0, 1)};
     c.params["compositing"] = {double(rng() % 2)};
     // The accurate arithmetic scales distances; unequal scales included.
     const OfxPointD scales[] = {{1, 1}, {1, 1}, {0.5, 0.5}, {0.25, 0.75}, {0.3, 0.3}};
