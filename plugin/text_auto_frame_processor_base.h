@@ -344,7 +344,7 @@ template <class PIX, int maxValue> struct AccurateShader {
     static constexpr bool kCopiesOutside = true;
 
     AccurateShader(const TextAutoFrameProcessorBase& p, const PlateRect& plate)
-        : scale(static_cast<float>(maxValue)),
+        : scale(static_cast<float>(maxValue)), unit(1.0f / static_cast<float>(maxValue)),
           straight(p.sourceImage && p.sourceImage->getPremultiplication() ==
                                         OFX::AlphaPremultiplication::UnPremultiplied),
           fillEnabled(p.fillEnabled), strokeActive(p.strokeEnabled && p.strokeWidth > 0),
@@ -369,6 +369,7 @@ template <class PIX, int maxValue> struct AccurateShader {
     }
 
     float scale;
+    float unit;    ///< 1 / scale
     bool straight; ///< the source declares straight colour: premultiply it on reading
     bool fillEnabled;
     bool strokeActive;
@@ -422,41 +423,46 @@ template <class PIX, int maxValue> struct AccurateShader {
     }
 
     /// out = S over P; the source itself where the plate is nothing or the source is opaque.
+    /// Worked in channel units (0 to maxValue), the plate scaled to them.
     void composite(const PIX* src, PIX* dst, const float plate[4]) const {
         if (plate[0] == 0 && plate[1] == 0 && plate[2] == 0 && plate[3] == 0) {
             copy(src, dst);
             return;
         }
-        float S[4] = {0, 0, 0, 0};
+        // Named channels rather than an array: the compiler would write an array piecewise
+        // and read it back whole, which stalls the store-to-load forwarding.
+        float sr = 0, sg = 0, sb = 0, sa = 0;
         if (src) {
-            S[3] = static_cast<float>(src[3]) / scale;
-            if (S[3] >= 1.0f) {
+            sa = static_cast<float>(src[3]);
+            if (sa >= scale) {
                 copy(src, dst);
                 return;
             }
             if (!straight) {
-                for (int c = 0; c < 3; ++c)
-                    S[c] = static_cast<float>(src[c]) / scale;
-            } else if (S[3] > kMinAlpha) {
-                for (int c = 0; c < 3; ++c)
-                    S[c] = (static_cast<float>(src[c]) / scale) * S[3];
+                sr = static_cast<float>(src[0]);
+                sg = static_cast<float>(src[1]);
+                sb = static_cast<float>(src[2]);
+            } else if (sa * unit > kMinAlpha) {
+                const float a = sa * unit;
+                sr = static_cast<float>(src[0]) * a;
+                sg = static_cast<float>(src[1]) * a;
+                sb = static_cast<float>(src[2]) * a;
             }
         }
-        const float k = 1.0f - S[3];
-        float O[4];
-        for (int c = 0; c < 4; ++c)
-            O[c] = S[c] + k * plate[c];
-        dst[3] = storeRounded<PIX, maxValue>(O[3] * scale);
+        const float k = 1.0f - sa * unit;
+        const float O[4] = {sr + k * (plate[0] * scale), sg + k * (plate[1] * scale),
+                            sb + k * (plate[2] * scale), sa + k * (plate[3] * scale)};
+        dst[3] = storeRounded<PIX, maxValue>(O[3]);
         if (!straight) {
             for (int c = 0; c < 3; ++c)
-                dst[c] = storeRounded<PIX, maxValue>(O[c] * scale);
+                dst[c] = storeRounded<PIX, maxValue>(O[c]);
         } else if (std::is_floating_point_v<PIX> ? O[3] > 0 : dst[3] != 0) {
             // Integers divide by the alpha as stored, so that premultiplying what was written
             // gives back the nearest value to the result.
-            const float alpha =
-                std::is_floating_point_v<PIX> ? O[3] : static_cast<float>(dst[3]) / scale;
+            const float alpha = std::is_floating_point_v<PIX> ? O[3] : static_cast<float>(dst[3]);
+            const float inverse = scale / alpha;
             for (int c = 0; c < 3; ++c)
-                dst[c] = storeRounded<PIX, maxValue>((O[c] / alpha) * scale);
+                dst[c] = storeRounded<PIX, maxValue>(O[c] * inverse);
         } else {
             dst[0] = dst[1] = dst[2] = PIX(0);
         }
