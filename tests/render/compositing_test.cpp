@@ -519,6 +519,57 @@ TEST(AccurateCompositing, ArithmeticExamples) {
     }
 }
 
+// Tiles, thread counts and aborted rows, as in the compatible mode.
+TEST(AccurateCompositing, TilesThreadsAndAbortsAsInTheCompatibleMode) {
+    std::mt19937 rng(99);
+    auto source = std::make_shared<Image>(OfxRectI{0, 0, 120, 64}, Components::RGBA, Depth::Short);
+    drawGlyphs(*source, rng);
+    Params q = randomParams(rng);
+    q.fillOn = true;
+    q.strokeWidth = 2.5;
+    const auto whole = render(source, q);
+
+    auto renderIn = [&](unsigned cpus, const std::vector<OfxRectI>& tiles, int abortFrom) {
+        nimbra_test::LoadedPlugin p{bundleUnderTest()};
+        testhost::Effect& fx = p.instantiate();
+        auto out = p.host.makeImage(source->bounds(), Components::RGBA, Depth::Short);
+        out->fill({1, 2, 3, 4});
+        for (const char* clip : {"Source", "Output"})
+            fx.clip(clip).setFormat(Components::RGBA, Depth::Short);
+        fx.clip("Source").setImage(source);
+        fx.clip("Output").setImage(out);
+        fx.param("marginX").setValue({q.marginX});
+        fx.param("marginY").setValue({q.marginY});
+        fx.param("yOffset").setValue({q.yOffset});
+        fx.param("cornerSize").setValue({q.cornerSize});
+        fx.param("strokeWidth").setValue({q.strokeWidth});
+        fx.param("detectionThreshold").setValue({q.threshold});
+        fx.param("fillColor").setValue({q.fill.begin(), q.fill.end()});
+        fx.param("strokeColor").setValue({q.stroke.begin(), q.stroke.end()});
+        fx.param("strokeEnabled").setValue({q.strokeOn ? 1.0 : 0.0});
+        fx.param("compositing").setValue({1});
+        p.host.setNumCPUs(cpus);
+        int calls = 0;
+        if (abortFrom > 0)
+            p.host.setAbortHook([&](OfxImageEffectHandle) { return ++calls >= abortFrom; });
+        for (const OfxRectI& tile : tiles)
+            EXPECT_EQ(p.session.render(fx, 0, tile), kOfxStatOK);
+        EXPECT_TRUE(p.host.allImagesReleased());
+        return out;
+    };
+    auto same = [&](const Image& a, int rows) {
+        for (int y = 0; y < 64; ++y)
+            for (int x = 0; x < 120; ++x)
+                EXPECT_EQ(pixelOf(a, x, y), y < rows ? pixelOf(*whole, x, y) : (Px{1, 2, 3, 4}))
+                    << x << "," << y;
+    };
+    same(*renderIn(1, {{0, 0, 60, 32}, {60, 0, 120, 32}, {0, 32, 60, 64}, {60, 32, 120, 64}}, 0),
+         64);
+    for (unsigned cpus : {2u, 3u, 8u})
+        same(*renderIn(cpus, {{0, 0, 120, 64}}, 0), 64);
+    same(*renderIn(1, {{0, 0, 120, 64}}, 6), 5); // the sixth row's query says abort
+}
+
 // Distances are full-size pixels: horizontal ones follow the horizontal scale, vertical ones
 // the vertical scale, the outline width the geometric mean of the two.
 TEST(AccurateCompositing, UnequalRenderScales) {
