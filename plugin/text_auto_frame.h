@@ -4,6 +4,13 @@
 #include "image_effect.h"
 
 class TextAutoFrameProcessorBase;
+class TextAutoFramePlugin;
+
+/// Renders with the processor of one pixel format, built on the stack. Defined for the six
+/// formats by the source of the processors the module is built with: the fast ones, or the
+/// straightforward reference ones.
+template <class PIX, int nComponents, int maxValue>
+void renderWithProcessor(TextAutoFramePlugin& effect, const OFX::RenderArgs& args);
 
 class TextAutoFramePluginFactory : public OFX::PluginFactoryHelper<TextAutoFramePluginFactory> {
 public:
@@ -42,4 +49,5 @@ private:
     OFX::RGBAParam* strokeColor = nullptr;
     OFX::BooleanParam* fillEnabled = nullptr;
     OFX::BooleanParam* strokeEnabled = nullptr;
+    OFX::ChoiceParam* compositing = nullptr;
 };

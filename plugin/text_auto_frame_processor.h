@@ -1,10 +1,11 @@
 // Detecting the text and compositing the plate behind it, for the six pixel formats.
 //
-// The arithmetic is that of plate::Shader and plate::Geometry, pixel for pixel; what is fast
-// here is the order of work: the plate is detected once per render, before the threads
-// start; rows are walked by pointer; and most pixels skip the geometry, because whole spans
-// of a row are known to lie outside the plate or deep inside its fill. Only the pixels near
-// the outline and the corners take the full per-pixel path.
+// The arithmetic is that of the shaders (plate::Shader, plate::AccurateShader), pixel for
+// pixel; what is fast here is the order of work: the plate is detected and its arithmetic
+// chosen once per render, before the threads start; rows are walked by pointer; and most
+// pixels skip the geometry, because whole spans of a row are known to lie outside the plate or
+// deep inside its fill. Only the pixels near the outline and the corners take the full
+// per-pixel path.
 #pragma once
 
 #include "text_auto_frame_processor_base.h"
@@ -85,23 +86,34 @@ public:
                                      nComponents == 4 ? OFX::PixelComponents::RGBA
                                                       : OFX::PixelComponents::Alpha) {}
 
-    /// Detection and the per-render tables; runs on the calling thread before the bands.
+    /// Detection, the choice of arithmetic and the per-render tables; runs on the calling
+    /// thread before the bands.
     void beforeThreads() override {
         if constexpr (nComponents == 4) {
-            plate_ = detectPlateRect();
-            if (plate_.found)
-                prepareDrawing();
+            plate_ = parametersFinite() ? detectPlateRect() : PlateRect{};
+            if (!plate_.found)
+                return;
+            switch (compositing) {
+            case Compositing::Accurate:
+                accurate_.emplace(*this, plate_);
+                prepareDrawing(*accurate_);
+                draw_ = &TextAutoFrameProcessor::drawPlate<Accurate>;
+                break;
+            case Compositing::Compatible:
+            default:
+                compatible_.emplace(*this, plate_);
+                prepareDrawing(*compatible_);
+                draw_ = &TextAutoFrameProcessor::drawPlate<Compatible>;
+                break;
+            }
         }
     }
 
     void processWindow(const OfxRectI& window) override {
-        if constexpr (nComponents == 4) {
-            if (plate_.found) {
-                drawPlate(window);
-                return;
-            }
-        }
-        copySource(window);
+        if (draw_)
+            (this->*draw_)(window);
+        else
+            copySource(window);
     }
 
     /// Bounding box of the pixels whose alpha (or only channel) exceeds the threshold, grown
@@ -321,36 +333,22 @@ private:
         }
     }
 
-    void prepareDrawing() {
-        geometry_.emplace(plate_, cornerSize);
-        shader_.emplace(*this);
-        const plate::Shader<PIX, maxValue>& s = *shader_;
-        const plate::Geometry& g = *geometry_;
+    using Compatible = plate::Shader<PIX, maxValue>;
+    using Accurate = plate::AccurateShader<PIX, maxValue>;
 
-        // Spans are decided in doubles with two pixels to spare, far more than the rounding
-        // of the float geometry; values too large for that to hold (or not finite) send
-        // every pixel down the exact path.
-        const double sw = s.strokeActive ? s.strokeWidth : 0.0;
-        const double values[] = {g.left, g.right, g.bottom, g.top, g.rho, sw};
-        classify_ = true;
-        for (double v : values)
-            classify_ = classify_ && std::isfinite(v) && std::fabs(v) <= 1e6;
-        if (classify_) {
-            // A negative radius stretches the straight parts of the outline past the corners.
-            const double reach = sw + 2 + (g.rho < 0 ? -g.rho : 0.0);
-            reachLeft_ = std::min<double>(g.left, g.right) - reach;
-            reachRight_ = std::max<double>(g.left, g.right) + reach;
-            reachBottom_ = std::min<double>(g.bottom, g.top) - reach;
-            reachTop_ = std::max<double>(g.bottom, g.top) + reach;
-            const double inset = std::max<double>(g.rho, 0.0) + sw + 2;
-            innerLeft_ = g.left + inset;
-            innerRight_ = g.right - inset;
-            innerBottom_ = g.bottom + inset;
-            innerTop_ = g.top - inset;
-        }
-        s.shade(nullptr, fillOverNothing_, s.fillEnabled, false, 0);
-        // Not the same as no pixel: with a threshold below zero a transparent pixel is text.
-        s.shade(zeroPixel_, fillOverZero_, s.fillEnabled && !s.isText(zeroPixel_), false, 0);
+    template <class S> const S& shader() const {
+        if constexpr (std::is_same_v<S, Accurate>)
+            return *accurate_;
+        else
+            return *compatible_;
+    }
+
+    template <class S> void prepareDrawing(const S& s) {
+        spans_ = s.spanBounds();
+        s.shadeInterior(nullptr, interiorOverNothing_);
+        // Not the same as no pixel: in the compatible arithmetic with a threshold below zero
+        // a transparent pixel is text.
+        s.shadeInterior(zeroPixel_, interiorOverZero_);
 
         // Eight bits: away from the outline a pixel's result depends only on its own channel
         // and alpha, so each is a table lookup. Building the tables costs as much as a few
@@ -359,17 +357,19 @@ private:
                                  (static_cast<long long>(renderWindow.y2) - renderWindow.y1);
         useTables_ = std::is_same_v<PIX, unsigned char> && pixels >= kTablePixels;
         if (useTables_) {
-            recomputed_.resize(256 * 256);
+            recomputed_.resize(S::kCopiesOutside ? 0 : 256 * 256);
             interior_.resize(3 * 256 * 256);
             for (int a = 0; a < 256; ++a) {
                 for (int c = 0; c < 256; ++c) {
                     const PIX in[4] = {PIX(c), PIX(c), PIX(c), PIX(a)};
                     PIX out[4];
-                    s.shade(in, out, false, false, 0);
-                    recomputed_[a * 256 + c] = out[0];
-                    if (c == 0)
-                        recomputedAlpha_[a] = out[3];
-                    s.shade(in, out, s.fillEnabled && !s.isText(in), false, 0);
+                    if constexpr (!S::kCopiesOutside) {
+                        s.shadeOutside(in, out);
+                        recomputed_[a * 256 + c] = out[0];
+                        if (c == 0)
+                            recomputedAlpha_[a] = out[3];
+                    }
+                    s.shadeInterior(in, out);
                     for (int ch = 0; ch < 3; ++ch)
                         interior_[(ch * 256 + a) * 256 + c] = out[ch];
                     if (c == 0)
@@ -379,7 +379,9 @@ private:
         }
     }
 
-    void drawPlate(const OfxRectI& window) {
+    template <class S> void drawPlate(const OfxRectI& window) {
+        const S& s = shader<S>();
+        const plate::SpanBounds& b = spans_;
         const plate::Rows<PIX> dst(destinationImage);
         const plate::Rows<PIX> src(sourceImage);
         // The plate was measured from the source's lower-left corner; measure the output
@@ -401,13 +403,13 @@ private:
                                  in ? sx2 : window.x2,
                                  relative(y, origin.y1),
                                  origin.x1};
-            if (!classify_) {
-                span<Span::Exact>(row, window.x1, window.x2);
+            if (!b.valid) {
+                span<Span::Exact>(s, row, window.x1, window.x2);
                 continue;
             }
             const double py = row.py;
-            if (py < reachBottom_ || py > reachTop_) {
-                span<Span::Outside>(row, window.x1, window.x2);
+            if (py < b.reachBottom || py > b.reachTop) {
+                span<Span::Outside>(s, row, window.x1, window.x2);
                 continue;
             }
             // Columns whose px lies in [lo, hi], cut to the window.
@@ -416,18 +418,18 @@ private:
                 end = plate::clampToInt(std::floor(hi) + origin.x1 + 1, first, window.x2);
             };
             int reachFirst, reachEnd;
-            columns(reachLeft_, reachRight_, reachFirst, reachEnd);
+            columns(b.reachLeft, b.reachRight, reachFirst, reachEnd);
             int innerFirst = reachFirst, innerEnd = reachFirst;
-            if (py >= innerBottom_ && py <= innerTop_) {
-                columns(innerLeft_, innerRight_, innerFirst, innerEnd);
+            if (py >= b.innerBottom && py <= b.innerTop) {
+                columns(b.innerLeft, b.innerRight, innerFirst, innerEnd);
                 innerFirst = std::clamp(innerFirst, reachFirst, reachEnd);
                 innerEnd = std::clamp(innerEnd, innerFirst, reachEnd);
             }
-            span<Span::Outside>(row, window.x1, reachFirst);
-            span<Span::Exact>(row, reachFirst, innerFirst);
-            span<Span::Interior>(row, innerFirst, innerEnd);
-            span<Span::Exact>(row, innerEnd, reachEnd);
-            span<Span::Outside>(row, reachEnd, window.x2);
+            span<Span::Outside>(s, row, window.x1, reachFirst);
+            span<Span::Exact>(s, row, reachFirst, innerFirst);
+            span<Span::Interior>(s, row, innerFirst, innerEnd);
+            span<Span::Exact>(s, row, innerEnd, reachEnd);
+            span<Span::Outside>(s, row, reachEnd, window.x2);
         }
     }
 
@@ -448,26 +450,28 @@ private:
     };
 
     /// Columns [first, end) of one row, all of one kind.
-    template <Span kind> void span(const RowContext& row, int first, int end) const {
+    template <Span kind, class S>
+    void span(const S& s, const RowContext& row, int first, int end) const {
         if (first >= end)
             return;
         // Split by where the source has pixels, so the loops below never test for it.
         const int a = std::clamp(row.srcFirst, first, end);
         const int b = std::clamp(row.srcEnd, a, end);
-        spanWithout<kind>(row, first, a);
-        spanWith<kind>(row, a, b);
-        spanWithout<kind>(row, b, end);
+        spanWithout<kind>(s, row, first, a);
+        spanWith<kind>(s, row, a, b);
+        spanWithout<kind>(s, row, b, end);
     }
 
-    template <Span kind> void spanWithout(const RowContext& row, int first, int end) const {
+    template <Span kind, class S>
+    void spanWithout(const S& s, const RowContext& row, int first, int end) const {
         PIX* out = row.out + static_cast<std::ptrdiff_t>(first - row.outX) * 4;
         for (int x = first; x < end; ++x, out += 4) {
             if constexpr (kind == Span::Outside) {
                 out[0] = out[1] = out[2] = out[3] = PIX(0);
             } else if constexpr (kind == Span::Interior) {
-                std::copy(fillOverNothing_, fillOverNothing_ + 4, out);
+                std::copy(interiorOverNothing_, interiorOverNothing_ + 4, out);
             } else {
-                shader_->shadeAt(nullptr, out, relative(x, row.originX), row.py, *geometry_);
+                s.shadeAt(nullptr, out, relative(x, row.originX), row.py);
             }
         }
     }
@@ -484,19 +488,21 @@ private:
         return any == 0;
     }
 
-    template <Span kind> void spanWith(const RowContext& row, int first, int end) const {
+    template <Span kind, class S>
+    void spanWith(const S& s, const RowContext& row, int first, int end) const {
         if (first >= end) // without source pixels here, inX may be a world away from first
             return;
         PIX* out = row.out + static_cast<std::ptrdiff_t>(first - row.outX) * 4;
         const PIX* in = row.in + static_cast<std::ptrdiff_t>(first - row.inX) * 4;
-        const plate::Shader<PIX, maxValue>& s = *shader_;
         if constexpr (kind == Span::Exact) {
             for (int x = first; x < end; ++x, out += 4, in += 4)
-                s.shadeAt(in, out, relative(x, row.originX), row.py, *geometry_);
+                s.shadeAt(in, out, relative(x, row.originX), row.py);
+        } else if constexpr (kind == Span::Outside && S::kCopiesOutside) {
+            std::memmove(out, in, sizeof(PIX) * 4 * static_cast<size_t>(end - first));
         } else {
             // Transparent pixels give a constant; runs of them are the common case, so look
             // at four pixels at once.
-            const PIX* constant = kind == Span::Outside ? zeroPixel_ : fillOverZero_;
+            const PIX* constant = kind == Span::Outside ? zeroPixel_ : interiorOverZero_;
             int x = first;
             for (; end - x >= 4; x += 4, out += 16, in += 16) { // x + 4 may not fit an int
                 if (isZero<4>(in)) {
@@ -508,20 +514,20 @@ private:
                     if (isZero<1>(in + 4 * k))
                         std::memcpy(out + 4 * k, constant, sizeof(PIX) * 4);
                     else
-                        shadeAway<kind>(in + 4 * k, out + 4 * k);
+                        shadeAway<kind>(s, in + 4 * k, out + 4 * k);
                 }
             }
             for (; x < end; ++x, out += 4, in += 4) {
                 if (isZero<1>(in))
                     std::memcpy(out, constant, sizeof(PIX) * 4);
                 else
-                    shadeAway<kind>(in, out);
+                    shadeAway<kind>(s, in, out);
             }
         }
     }
 
     /// One pixel away from the outline and the corners.
-    template <Span kind> void shadeAway(const PIX* in, PIX* out) const {
+    template <Span kind, class S> void shadeAway(const S& s, const PIX* in, PIX* out) const {
         if constexpr (std::is_same_v<PIX, unsigned char>) {
             if (useTables_) {
                 const unsigned char* colour =
@@ -538,21 +544,21 @@ private:
             }
         }
         if constexpr (kind == Span::Outside)
-            shader_->shade(in, out, false, false, 0);
+            s.shadeOutside(in, out);
         else
-            shader_->shade(in, out, shader_->fillEnabled && !shader_->isText(in), false, 0);
+            s.shadeInterior(in, out);
     }
 
     PlateRect plate_;
-    std::optional<plate::Geometry> geometry_;
-    std::optional<plate::Shader<PIX, maxValue>> shader_;
-    bool classify_ = false;
+    std::optional<Compatible> compatible_;
+    std::optional<Accurate> accurate_;
+    /// The drawing of the chosen arithmetic; null: copy the source.
+    void (TextAutoFrameProcessor::*draw_)(const OfxRectI&) = nullptr;
+    plate::SpanBounds spans_;
     bool useTables_ = false;
     static constexpr long long kTablePixels = 1 << 16;
-    double reachLeft_ = 0, reachRight_ = 0, reachBottom_ = 0, reachTop_ = 0;
-    double innerLeft_ = 0, innerRight_ = 0, innerBottom_ = 0, innerTop_ = 0;
-    PIX fillOverNothing_[4] = {0, 0, 0, 0}; ///< interior result where the source has no pixel
-    PIX fillOverZero_[4] = {0, 0, 0, 0};    ///< interior result of a transparent pixel
+    PIX interiorOverNothing_[4] = {0, 0, 0, 0}; ///< interior result where the source has no pixel
+    PIX interiorOverZero_[4] = {0, 0, 0, 0};    ///< interior result of a transparent pixel
     static constexpr PIX zeroPixel_[4] = {0, 0, 0, 0};
     std::vector<unsigned char> recomputed_; ///< [alpha][channel]
     std::vector<unsigned char> interior_;   ///< [R, G, B][alpha][channel]

@@ -9,16 +9,16 @@
 #include <cstdint>
 
 template <class PIX, int nComponents, int maxValue>
-class TextAutoFrameProcessor : public TextAutoFrameProcessorBase {
+class TextAutoFrameReferenceProcessor : public TextAutoFrameProcessorBase {
 public:
-    explicit TextAutoFrameProcessor(OFX::ImageEffect& effect)
+    explicit TextAutoFrameReferenceProcessor(OFX::ImageEffect& effect)
         : TextAutoFrameProcessorBase(effect, plate::bitDepthOf<PIX>(),
                                      nComponents == 4 ? OFX::PixelComponents::RGBA
                                                       : OFX::PixelComponents::Alpha) {}
 
     void processWindow(const OfxRectI& window) override {
         if constexpr (nComponents == 4) {
-            const PlateRect found = detectPlateRect();
+            const PlateRect found = parametersFinite() ? detectPlateRect() : PlateRect{};
             if (found.found) {
                 drawPlate(window, found);
                 return;
@@ -72,8 +72,16 @@ public:
     }
 
     void drawPlate(const OfxRectI& window, const PlateRect& found) {
-        const plate::Geometry geometry(found, cornerSize);
-        const plate::Shader<PIX, maxValue> shader(*this);
+        switch (compositing) {
+        case Compositing::Accurate:
+            return drawWith(window, plate::AccurateShader<PIX, maxValue>(*this, found));
+        case Compositing::Compatible:
+        default:
+            return drawWith(window, plate::Shader<PIX, maxValue>(*this, found));
+        }
+    }
+
+    template <class S> void drawWith(const OfxRectI& window, const S& shader) {
         const OfxRectI& origin = sourceImage->getBounds();
         for (int y = window.y1; y < window.y2; ++y) {
             if (effect.abortRequested())
@@ -84,7 +92,7 @@ public:
             for (int x = window.x1; x < window.x2; ++x, dst += nComponents) {
                 const float px = static_cast<float>(static_cast<std::int64_t>(x) - origin.x1);
                 const PIX* src = static_cast<const PIX*>(sourceImage->pixelAddress(x, y));
-                shader.shadeAt(src, dst, px, py, geometry);
+                shader.shadeAt(src, dst, px, py);
             }
         }
     }

@@ -461,6 +461,8 @@ typedef struct OfxInteractSuiteV1 {
 #define kOfxParamPropMax "OfxParamPropMax"
 #define kOfxParamPropDisplayMin "OfxParamPropDisplayMin"
 #define kOfxParamPropDisplayMax "OfxParamPropDisplayMax"
+#define kOfxParamPropHint "OfxParamPropHint"
+#define kOfxParamPropChoiceOption "OfxParamPropChoiceOption"
 
 #ifdef __cplusplus
 }

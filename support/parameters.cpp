@@ -62,6 +62,10 @@ void ParamDescriptor::setLabels(const std::string& label, const std::string& sho
     properties_.setString(kOfxPropLongLabel, longLabel, 0, false);
 }
 
+void ParamDescriptor::setHint(const std::string& hint) {
+    properties_.setString(kOfxParamPropHint, hint, 0, false);
+}
+
 void ValueParamDescriptor::setAnimates(bool animates) {
     getProps().setInt(kOfxParamPropAnimates, animates ? 1 : 0, 0, true);
 }
@@ -89,6 +93,15 @@ void RGBAParamDescriptor::setDefault(double r, double g, double b, double a) {
     getProps().setDouble(kOfxParamPropDefault, g, 1, true);
     getProps().setDouble(kOfxParamPropDefault, b, 2, true);
     getProps().setDouble(kOfxParamPropDefault, a, 3, true);
+}
+
+void ChoiceParamDescriptor::appendOption(const std::string& option) {
+    const int n = getProps().getDimension(kOfxParamPropChoiceOption, true);
+    getProps().setString(kOfxParamPropChoiceOption, option, n, true);
+}
+
+void ChoiceParamDescriptor::setDefault(int index) {
+    getProps().setInt(kOfxParamPropDefault, index, 0, true);
 }
 
 void PageParamDescriptor::addChild(const ParamDescriptor& child) {
@@ -146,6 +159,9 @@ DoubleParamDescriptor* ParamSetDescriptor::defineDoubleParam(const std::string& 
 RGBAParamDescriptor* ParamSetDescriptor::defineRGBAParam(const std::string& name) {
     return defineParam<RGBAParamDescriptor>(name, ParamType::RGBA);
 }
+ChoiceParamDescriptor* ParamSetDescriptor::defineChoiceParam(const std::string& name) {
+    return defineParam<ChoiceParamDescriptor>(name, ParamType::Choice);
+}
 PageParamDescriptor* ParamSetDescriptor::definePageParam(const std::string& name) {
     return defineParam<PageParamDescriptor>(name, ParamType::Page);
 }
@@ -175,6 +191,10 @@ void BooleanParam::getValueAtTime(double time, bool& value) const {
     int v = 0; // the host writes an int, never a bool
     raiseSuiteStatus(Private::parameterSuite().paramGetValueAtTime(getHandle(), time, &v));
     value = v != 0;
+}
+
+void ChoiceParam::getValueAtTime(double time, int& value) const {
+    raiseSuiteStatus(Private::parameterSuite().paramGetValueAtTime(getHandle(), time, &value));
 }
 
 ParamSet::~ParamSet() = default;
@@ -212,6 +232,9 @@ DoubleParam* ParamSet::fetchDoubleParam(const std::string& name) {
 }
 RGBAParam* ParamSet::fetchRGBAParam(const std::string& name) {
     return fetchParam<RGBAParam>(name, ParamType::RGBA);
+}
+ChoiceParam* ParamSet::fetchChoiceParam(const std::string& name) {
+    return fetchParam<ChoiceParam>(name, ParamType::Choice);
 }
 
 } // namespace OFX

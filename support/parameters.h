@@ -46,6 +46,8 @@ public:
     /// Label, then short and long label (those two only logged when the host refuses them).
     void setLabels(const std::string& label, const std::string& shortLabel,
                    const std::string& longLabel);
+    /// The tooltip hosts show; only logged when the host refuses it.
+    void setHint(const std::string& hint);
 
 protected:
     friend class ParamSetDescriptor;
@@ -106,6 +108,17 @@ protected:
     using ValueParamDescriptor::ValueParamDescriptor;
 };
 
+class ChoiceParamDescriptor : public ValueParamDescriptor {
+public:
+    /// Appends an option; the value of a choice is the index of its option.
+    void appendOption(const std::string& option);
+    void setDefault(int index);
+
+protected:
+    friend class ParamSetDescriptor;
+    using ValueParamDescriptor::ValueParamDescriptor;
+};
+
 class PageParamDescriptor : public ParamDescriptor {
 public:
     /// Appends the child's name (or a skip marker) to the page's child list.
@@ -140,6 +153,7 @@ public:
     BooleanParamDescriptor* defineBooleanParam(const std::string& name);
     DoubleParamDescriptor* defineDoubleParam(const std::string& name);
     RGBAParamDescriptor* defineRGBAParam(const std::string& name);
+    ChoiceParamDescriptor* defineChoiceParam(const std::string& name);
     PageParamDescriptor* definePageParam(const std::string& name);
 
 private:
@@ -213,6 +227,16 @@ protected:
     using ValueParam::ValueParam;
 };
 
+class ChoiceParam : public ValueParam {
+public:
+    /// The index of the chosen option.
+    void getValueAtTime(double time, int& value) const;
+
+protected:
+    friend class ParamSet;
+    using ValueParam::ValueParam;
+};
+
 /// The instance's parameters, each fetched from the host once and kept by name.
 /// Fetch everything before rendering starts: the map is not locked.
 class ParamSet {
@@ -228,6 +252,7 @@ public:
     BooleanParam* fetchBooleanParam(const std::string& name);
     DoubleParam* fetchDoubleParam(const std::string& name);
     RGBAParam* fetchRGBAParam(const std::string& name);
+    ChoiceParam* fetchChoiceParam(const std::string& name);
 
 private:
     template <class P> P* fetchParam(const std::string& name, ParamType type);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the module and nimbra-render, renders examples/input.png with rounded corners and an
-# outline, and checks the result byte for byte against examples/expected.png.
+# outline in the accurate compositing mode, and checks the result byte for byte against
+# examples/expected.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)

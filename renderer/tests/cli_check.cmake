@@ -4,6 +4,7 @@
 #   MODE=ok      RENDER ARGS OUTPUT: exit 0 and OUTPUT exists (OUTPUT may list several files).
 #   MODE=same    RENDER ARGS ARGS2 OUTPUT OUTPUT2: both runs succeed with identical files.
 #   MODE=stdout  RENDER ARGS STDOUT: exit 0 and stdout matches every '|'-separated regex.
+#   MODE=golden  RENDER ARGS OUTPUT EXPECTED: exit 0 and OUTPUT identical to the file EXPECTED.
 string(REPLACE "|" ";" args "${ARGS}")
 
 function(run_ok arguments)
@@ -52,6 +53,14 @@ elseif(MODE STREQUAL "same")
                     RESULT_VARIABLE differ)
     if(differ)
         message(FATAL_ERROR "${OUTPUT} and ${OUTPUT2} differ")
+    endif()
+elseif(MODE STREQUAL "golden")
+    file(REMOVE "${OUTPUT}")
+    run_ok("${args}")
+    execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files "${OUTPUT}" "${EXPECTED}"
+                    RESULT_VARIABLE differ)
+    if(differ)
+        message(FATAL_ERROR "${OUTPUT} differs from ${EXPECTED}")
     endif()
 elseif(MODE STREQUAL "stdout")
     run_ok("${args}")

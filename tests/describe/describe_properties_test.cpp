@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -13,9 +15,15 @@ using nimbra_test::kFilter;
 using nimbra_test::kGeneral;
 using Strings = std::vector<std::string>;
 
-const Strings kParamOrder = {"marginX",     "marginY",           "yOffset",       "cornerSize",
-                             "fillEnabled", "fillColor",         "strokeEnabled", "strokeColor",
-                             "strokeWidth", "detectionThreshold"};
+const Strings kTenParams = {"marginX",     "marginY",           "yOffset",       "cornerSize",
+                            "fillEnabled", "fillColor",         "strokeEnabled", "strokeColor",
+                            "strokeWidth", "detectionThreshold"};
+// The compositing mode came later: after the ten, so saved projects keep their order.
+const Strings kParamOrder = [] {
+    Strings all = kTenParams;
+    all.push_back("compositing");
+    return all;
+}();
 
 struct DoubleParam {
     const char* name;
@@ -92,8 +100,48 @@ void expectContextDescriptor(testhost::Effect& desc) {
         expectLabels(p, c.label);
         EXPECT_EQ(p.getDoubles(kOfxParamPropDefault), c.rgba) << c.name;
     }
-    for (const std::string& name : kParamOrder)
+    for (const std::string& name : kTenParams)
         EXPECT_EQ(desc.param(name).props().getInt(kOfxParamPropAnimates), 1) << name;
+
+    testhost::PropertySet& mode = desc.param("compositing").props();
+    EXPECT_EQ(mode.getString(kOfxParamPropType), kOfxParamTypeChoice);
+    expectLabels(mode, "合成方式");
+    EXPECT_EQ(mode.getStrings("OfxParamPropChoiceOption"), (Strings{"互換", "正確"}));
+    EXPECT_EQ(mode.getInt(kOfxParamPropDefault), 0);
+    EXPECT_EQ(mode.getInt(kOfxParamPropAnimates), 0);
+
+    // Every parameter has a tooltip: lines in Japanese, then lines in English; the ones
+    // measured in pixels say so in both.
+    const Strings inPixels = {"marginX", "marginY", "yOffset", "cornerSize", "strokeWidth"};
+    auto ascii = [](const std::string& line) {
+        return std::all_of(line.begin(), line.end(),
+                           [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    };
+    for (const std::string& name : kParamOrder) {
+        SCOPED_TRACE(name);
+        std::istringstream lines(desc.param(name).props().getString("OfxParamPropHint"));
+        std::string japanese, english;
+        for (std::string line; std::getline(lines, line);) {
+            EXPECT_FALSE(line.empty());
+            if (!ascii(line)) {
+                EXPECT_TRUE(english.empty()) << "Japanese after English: " << line;
+            }
+            (ascii(line) ? english : japanese) += line + "\n";
+        }
+        EXPECT_GT(japanese.size(), 20u);
+        EXPECT_GT(english.size(), 20u);
+        const bool pixels = std::find(inPixels.begin(), inPixels.end(), name) != inPixels.end();
+        if (pixels) {
+            EXPECT_NE(japanese.find("ピクセル"), std::string::npos);
+        }
+        EXPECT_EQ(english.find("in pixels") != std::string::npos, pixels);
+    }
+    const std::string marginX = desc.param("marginX").props().getString("OfxParamPropHint");
+    EXPECT_NE(marginX.find("2 倍"), std::string::npos);
+    EXPECT_NE(marginX.find("twice"), std::string::npos);
+    const std::string modeHint = mode.getString("OfxParamPropHint");
+    for (const char* word : {"互換", "正確", "Compatible", "Accurate", "Recommended"})
+        EXPECT_NE(modeHint.find(word), std::string::npos) << word;
 }
 
 TEST(Describe, WritesTheEffectItsClipsAndParams) {

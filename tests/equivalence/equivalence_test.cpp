@@ -23,6 +23,7 @@ struct Case {
     unsigned threads;
     std::string premultiplication;
     bool hasSource;
+    OfxPointD renderScale;
     std::map<std::string, std::vector<double>> params;
 };
 
@@ -73,9 +74,15 @@ Case randomCase(std::mt19937& rng, int extent = 90) {
     c.params["detectionThreshold"] = {pick({0, 0.1, -1, 1}, 0, 1)};
     c.params["fillEnabled"] = {double(rng() % 4 != 0)};
     c.params["strokeEnabled"] = {double(rng() % 3 != 0)};
-    c.params["fillColor"] = {pick({0, 1, 2}, -0.2, 1.2), unit(rng), unit(rng),
-                             pick({1, 0.5, 0}, 0, 1)};
-    c.params["strokeColor"] = {unit(rng), pick({1, -1}, 0, 1), unit(rng), pick({1}, 0, 1)};
+    // Huge colours overflow single precision once premultiplied.
+    c.params["fillColor"] = {pick({0, 1, 2, 1e30}, -0.2, 1.2), unit(rng), unit(rng),
+                             pick({1, 0.5, 0, 1e30}, 0, 1)};
+    c.params["strokeColor"] = {unit(rng), pick({1, -1, 1e30}, 0, 1), unit(rng),
+                               pick({1, 1e30}, 0, 1)};
+    c.params["compositing"] = {double(rng() % 2)};
+    // The accurate arithmetic scales distances; unequal scales included.
+    const OfxPointD scales[] = {{1, 1}, {1, 1}, {0.5, 0.5}, {0.25, 0.75}, {0.3, 0.3}};
+    c.renderScale = scales[rng() % 5];
     return c;
 }
 
@@ -139,7 +146,7 @@ struct Renderer {
         instance->clip("Output").setImage(destination);
         for (const auto& [name, value] : c.params)
             instance->param(name).setValue(value);
-        EXPECT_EQ(plugin.session.render(*instance, 0, c.window), kOfxStatOK);
+        EXPECT_EQ(plugin.session.render(*instance, 0, c.window, c.renderScale), kOfxStatOK);
         EXPECT_TRUE(host.allImagesReleased());
         EXPECT_TRUE(destination->guardsIntact());
         aborts = calls;
@@ -171,7 +178,7 @@ TEST(FastAndReferenceProcessors, AgreeOnEveryByteOverRandomRenders) {
     Renderer fast(NIMBRA_BUNDLE);
     Renderer reference(NIMBRA_REFERENCE_BUNDLE);
     std::mt19937 rng(20261208);
-    int plates = 0;
+    int plates = 0, accurate = 0;
     for (int i = 0; i < 600; ++i) {
         const Case c = randomCase(rng);
         auto source = std::make_shared<testhost::Image>(c.sourceBounds, c.components, c.depth);
@@ -187,10 +194,14 @@ TEST(FastAndReferenceProcessors, AgreeOnEveryByteOverRandomRenders) {
         const bool empty = c.window.x2 <= c.window.x1 || c.window.y2 <= c.window.y1;
         EXPECT_EQ(fastAborts, empty ? 0 : c.window.y2 - c.window.y1) << "case " << i;
         EXPECT_EQ(fastAborts, referenceAborts) << "case " << i;
-        plates += actual != Renderer::bytes(background);
+        const bool changed = actual != Renderer::bytes(background);
+        plates += changed;
+        accurate += changed && c.params.at("compositing")[0] == 1;
     }
-    // The comparison means little unless most renders actually changed something.
+    // The comparison means little unless most renders actually changed something, in both
+    // arithmetics.
     EXPECT_GT(plates, 300);
+    EXPECT_GT(accurate, 120);
 }
 
 TEST(FastAndReferenceProcessors, AgreeOnLargeEightBitWindows) {
@@ -198,7 +209,7 @@ TEST(FastAndReferenceProcessors, AgreeOnLargeEightBitWindows) {
     Renderer fast(NIMBRA_BUNDLE);
     Renderer reference(NIMBRA_REFERENCE_BUNDLE);
     std::mt19937 rng(8);
-    int tabled = 0;
+    int tabled = 0, accurateTabled = 0;
     for (int i = 0; i < 40; ++i) {
         Case c = randomCase(rng, 420);
         c.components = Components::RGBA;
@@ -213,10 +224,14 @@ TEST(FastAndReferenceProcessors, AgreeOnLargeEightBitWindows) {
         ASSERT_EQ(fast.render(c, source, background, fastAborts),
                   reference.render(c, source, background, referenceAborts))
             << "case " << i;
-        tabled += static_cast<long long>(c.window.x2 - c.window.x1) * (c.window.y2 - c.window.y1) >=
-                  65536;
+        const bool large =
+            static_cast<long long>(c.window.x2 - c.window.x1) * (c.window.y2 - c.window.y1) >=
+            65536;
+        tabled += large;
+        accurateTabled += large && c.params.at("compositing")[0] == 1;
     }
     EXPECT_GE(tabled, 5);
+    EXPECT_GE(accurateTabled, 2);
 }
 
 } // namespace
