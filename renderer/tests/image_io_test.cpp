@@ -18,8 +18,17 @@ using nimbra_render::ImageError;
 using nimbra_render::Raster;
 using nimbra_render::SampleFormat;
 
+// A file in the running test's own folder of this build tree, emptied when the test first
+// asks for one: nothing another test, build or earlier run left can be read back.
 std::string tempPath(const std::string& name) {
-    const auto dir = std::filesystem::temp_directory_path() / "nimbra-image-io-test";
+    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+    const std::string testName = std::string(test->test_suite_name()) + "." + test->name();
+    const auto dir = std::filesystem::path(NIMBRA_TEST_SCRATCH) / testName;
+    static std::string emptied;
+    if (emptied != testName) {
+        std::filesystem::remove_all(dir);
+        emptied = testName;
+    }
     std::filesystem::create_directories(dir);
     return (dir / name).string();
 }

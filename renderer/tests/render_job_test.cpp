@@ -20,7 +20,7 @@ using nimbra_render::Alpha;
 using nimbra_render::Raster;
 
 fs::path testDir(const std::string& name) {
-    const fs::path dir = fs::temp_directory_path() / "nimbra-render-job-test" / name;
+    const fs::path dir = fs::path(NIMBRA_TEST_SCRATCH) / name; // this build tree's own
     fs::remove_all(dir);
     fs::create_directories(dir);
     return dir;
