@@ -1,8 +1,9 @@
 # Runs nimbra-render as a user would and checks the outcome. Arguments use '|' between words.
 # FRESH is the test's own output folder: emptied before the run, so that nothing an earlier or
 # interrupted run left there can make the test pass or fail.
-#   MODE=fail    RENDER ARGS OUTPUT [STDERR]: non-zero exit, stderr matches STDERR, and the run
-#                left nothing in FRESH (no output, no temporary file, no frame of a sequence).
+#   MODE=fail    RENDER ARGS OUTPUT EXIT [STDERR]: exit status EXIT, stderr matches STDERR, and
+#                the run left nothing in FRESH (no output, no temporary file, no frame of a
+#                sequence).
 #   MODE=ok      RENDER ARGS OUTPUT: exit 0 and OUTPUT exists (OUTPUT may list several files).
 #   MODE=same    RENDER ARGS ARGS2 OUTPUT OUTPUT2: both runs succeed with identical files.
 #   MODE=stdout  RENDER ARGS STDOUT: exit 0 and stdout matches every '|'-separated regex.
@@ -24,8 +25,8 @@ endfunction()
 
 if(MODE STREQUAL "fail")
     execute_process(COMMAND ${RENDER} ${args} RESULT_VARIABLE rc ERROR_VARIABLE err)
-    if(rc EQUAL 0)
-        message(FATAL_ERROR "nimbra-render ${args} succeeded but should have failed")
+    if(NOT rc EQUAL EXIT)
+        message(FATAL_ERROR "nimbra-render ${args} exited with ${rc}, not ${EXIT}:\n${err}")
     endif()
     if(DEFINED STDERR AND NOT err MATCHES "${STDERR}")
         message(FATAL_ERROR "stderr does not match '${STDERR}':\n${err}")
