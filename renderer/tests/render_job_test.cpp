@@ -197,6 +197,27 @@ TEST(OutputFiles, TakeTheUsersPermissions) {
                   fs::perms::others_read);
 }
 
+// --tiles N: strips from the bottom up that cover every row once, in frames of any height.
+TEST(Tiles, StripsCoverEveryRowOnce) {
+    const struct {
+        int height, count;
+    } frames[] = {{10, 4}, {7, 7}, {65536, 40000}, {2000000, 1000000}};
+    for (const auto& f : frames) {
+        SCOPED_TRACE(testing::Message() << f.height << " rows, " << f.count << " strips");
+        int next = 0;
+        for (int t = 0; t < f.count; ++t) {
+            const OfxRectI strip = nimbra_render::stripOf(3, f.height, t, f.count);
+            ASSERT_EQ(strip.y1, next) << t;
+            ASSERT_GE(strip.y2, strip.y1) << t;
+            ASSERT_LE(strip.y2 - strip.y1, f.height / f.count + 1) << t;
+            EXPECT_EQ(strip.x1, 0);
+            EXPECT_EQ(strip.x2, 3);
+            next = strip.y2;
+        }
+        EXPECT_EQ(next, f.height);
+    }
+}
+
 TEST(FailingActions, NameTheStatusAndLeaveNoOutput) {
     EXPECT_EQ(nimbra_render::statusName(kOfxStatErrImageFormat), "kOfxStatErrImageFormat");
     EXPECT_EQ(nimbra_render::statusName(kOfxStatErrMemory), "kOfxStatErrMemory");
