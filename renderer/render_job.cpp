@@ -428,6 +428,14 @@ void listPlugins(const Options& options, std::ostream& out) {
         session->unload();
 }
 
+OfxRectI stripOf(int width, int height, int index, int count) {
+    // 64-bit products: height × index overflows an int from 46341 rows and as many strips.
+    const auto edge = [&](int i) {
+        return static_cast<int>(static_cast<long long>(height) * i / count);
+    };
+    return {0, edge(index), width, edge(index + 1)};
+}
+
 void render(const Options& options, const HostSetup& setup) {
     fileKindOf(options.input); // an unknown type fails before anything loads
     const FileKind outKind = fileKindOf(options.output);
@@ -520,12 +528,9 @@ void render(const Options& options, const HostSetup& setup) {
 
         // Strips from the bottom up; each is a render action of its own on the same images.
         const int tiles = std::min(options.tiles, std::max(1, raster.height));
-        for (int t = 0; t < tiles; ++t) {
-            const OfxRectI window{0, raster.height * t / tiles, raster.width,
-                                  raster.height * (t + 1) / tiles};
-            check(session.render(instance, frame, window), "kOfxImageEffectActionRender", host,
-                  false);
-        }
+        for (int t = 0; t < tiles; ++t)
+            check(session.render(instance, frame, stripOf(raster.width, raster.height, t, tiles)),
+                  "kOfxImageEffectActionRender", host, false);
         source.clearImages();
         output.clearImages();
 

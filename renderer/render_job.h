@@ -41,6 +41,10 @@ void listPlugins(const Options& options, std::ostream& out);
 /// Called on the host before the plug-in loads (tests inject faults through it).
 using HostSetup = std::function<void(testhost::Host&)>;
 
+/// Render window of strip `index` of `count` horizontal strips of a width × height frame,
+/// from the bottom up: every row is in exactly one strip, also for frames of many rows.
+OfxRectI stripOf(int width, int height, int index, int count);
+
 /// Renders one image or a frame sequence; every output appears only when all succeeded.
 void render(const Options& options, const HostSetup& setup = {});
 

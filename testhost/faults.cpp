@@ -36,15 +36,16 @@ std::optional<OfxStatus> FaultPlan::propertyFault(const char* name, unsigned op,
     return std::nullopt;
 }
 
-void FaultPlan::failFunction(const std::string& member, OfxStatus status) {
+void FaultPlan::failFunction(const std::string& member, OfxStatus status, unsigned passFirst) {
     std::lock_guard<std::mutex> lock(mutex_);
     for (auto& f : functions_) {
-        if (f.first == member) {
-            f.second = status;
+        if (f.member == member) {
+            f.status = status;
+            f.passes = passFirst;
             return;
         }
     }
-    functions_.emplace_back(member, status);
+    functions_.push_back({member, status, passFirst});
     anyFunction_ = true;
 }
 
@@ -52,9 +53,15 @@ std::optional<OfxStatus> FaultPlan::functionFault(const char* member) const {
     if (!anyFunction_)
         return std::nullopt;
     std::lock_guard<std::mutex> lock(mutex_);
-    for (const auto& f : functions_)
-        if (std::strcmp(f.first.c_str(), member) == 0)
-            return f.second;
+    for (auto& f : functions_) {
+        if (std::strcmp(f.member.c_str(), member) != 0)
+            continue;
+        if (f.passes > 0) {
+            --f.passes;
+            return std::nullopt;
+        }
+        return f.status;
+    }
     return std::nullopt;
 }
 

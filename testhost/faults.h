@@ -31,8 +31,9 @@ public:
     std::optional<OfxStatus> propertyFault(const char* name, unsigned op,
                                            const PropertySet* set) const;
 
-    /// Suite member `member` (e.g. "clipGetImage") answers `status` without doing anything.
-    void failFunction(const std::string& member, OfxStatus status);
+    /// Suite member `member` (e.g. "clipGetImage") answers `status` without doing anything,
+    /// after serving its next `passFirst` calls normally.
+    void failFunction(const std::string& member, OfxStatus status, unsigned passFirst = 0);
     /// Status injected for suite member `member`, if any.
     std::optional<OfxStatus> functionFault(const char* member) const;
 
@@ -52,7 +53,12 @@ private:
     std::atomic<bool> anyFunction_{false};
     std::vector<std::pair<std::string, int>> withheld_;
     std::vector<PropertyFault> properties_;
-    std::vector<std::pair<std::string, OfxStatus>> functions_;
+    struct FunctionFault {
+        std::string member;
+        OfxStatus status;
+        unsigned passes; ///< calls still to serve before failing
+    };
+    mutable std::vector<FunctionFault> functions_;
 };
 
 } // namespace testhost

@@ -40,7 +40,7 @@ else
 fi
 
 step "AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DNIMBRA_SANITIZE=address,undefined >/dev/null
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DNIMBRA_SANITIZE=address,undefined,float-cast-overflow >/dev/null
 cmake --build build-asan -j "$jobs"
 # The export check is about the unsanitized link (own C++ runtime, no undefined symbols);
 # a sanitized module takes its runtime from the host by design, so it runs in the pass above.
@@ -66,7 +66,7 @@ memcheck=(valgrind --quiet --error-exitcode=1 --leak-check=full
 
 step "libFuzzer: whole sessions for 60 seconds from the committed corpus"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DNIMBRA_SANITIZE=address,undefined -DNIMBRA_BUILD_FUZZ=ON -DNIMBRA_BUILD_TESTS=OFF >/dev/null
+    -DNIMBRA_SANITIZE=address,undefined,float-cast-overflow -DNIMBRA_BUILD_FUZZ=ON -DNIMBRA_BUILD_TESTS=OFF >/dev/null
 cmake --build build-fuzz -j "$jobs" --target nimbra_session_fuzzer
 # New inputs go to a scratch directory; the committed corpus is only read.
 scratch=$(mktemp -d)

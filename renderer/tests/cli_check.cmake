@@ -1,11 +1,19 @@
 # Runs nimbra-render as a user would and checks the outcome. Arguments use '|' between words.
-#   MODE=fail    RENDER ARGS OUTPUT [STDERR]: non-zero exit, stderr matches STDERR, and neither
-#                OUTPUT nor a temporary file is left in its directory.
+# FRESH is the test's own output folder: emptied before the run, so that nothing an earlier or
+# interrupted run left there can make the test pass or fail.
+#   MODE=fail    RENDER ARGS OUTPUT EXIT [STDERR]: exit status EXIT, stderr matches STDERR, and
+#                the run left nothing in FRESH (no output, no temporary file, no frame of a
+#                sequence).
 #   MODE=ok      RENDER ARGS OUTPUT: exit 0 and OUTPUT exists (OUTPUT may list several files).
 #   MODE=same    RENDER ARGS ARGS2 OUTPUT OUTPUT2: both runs succeed with identical files.
 #   MODE=stdout  RENDER ARGS STDOUT: exit 0 and stdout matches every '|'-separated regex.
 #   MODE=golden  RENDER ARGS OUTPUT EXPECTED: exit 0 and OUTPUT identical to the file EXPECTED.
 string(REPLACE "|" ";" args "${ARGS}")
+if(NOT DEFINED FRESH)
+    message(FATAL_ERROR "FRESH (the test's own output folder) is not set")
+endif()
+file(REMOVE_RECURSE "${FRESH}")
+file(MAKE_DIRECTORY "${FRESH}")
 
 function(run_ok arguments)
     execute_process(COMMAND ${RENDER} ${arguments} RESULT_VARIABLE rc OUTPUT_VARIABLE out
@@ -17,10 +25,9 @@ function(run_ok arguments)
 endfunction()
 
 if(MODE STREQUAL "fail")
-    file(REMOVE "${OUTPUT}")
     execute_process(COMMAND ${RENDER} ${args} RESULT_VARIABLE rc ERROR_VARIABLE err)
-    if(rc EQUAL 0)
-        message(FATAL_ERROR "nimbra-render ${args} succeeded but should have failed")
+    if(NOT rc EQUAL EXIT)
+        message(FATAL_ERROR "nimbra-render ${args} exited with ${rc}, not ${EXIT}:\n${err}")
     endif()
     if(DEFINED STDERR AND NOT err MATCHES "${STDERR}")
         message(FATAL_ERROR "stderr does not match '${STDERR}':\n${err}")
@@ -28,16 +35,13 @@ if(MODE STREQUAL "fail")
     if(EXISTS "${OUTPUT}")
         message(FATAL_ERROR "a failed run left ${OUTPUT}")
     endif()
-    get_filename_component(dir "${OUTPUT}" DIRECTORY)
-    get_filename_component(stem "${OUTPUT}" NAME_WE)
-    file(GLOB leftovers "${dir}/.${stem}*.tmp-*")
+    file(GLOB_RECURSE leftovers LIST_DIRECTORIES true "${FRESH}/*")
     if(leftovers)
-        message(FATAL_ERROR "a failed run left temporary files: ${leftovers}")
+        message(FATAL_ERROR "a failed run left files behind: ${leftovers}")
     endif()
     message(STATUS "failed as expected (${rc}): ${err}")
 elseif(MODE STREQUAL "ok")
     string(REPLACE "|" ";" outputs "${OUTPUT}")
-    file(REMOVE ${outputs})
     run_ok("${args}")
     foreach(f IN LISTS outputs)
         if(NOT EXISTS "${f}")
@@ -46,7 +50,6 @@ elseif(MODE STREQUAL "ok")
     endforeach()
 elseif(MODE STREQUAL "same")
     string(REPLACE "|" ";" args2 "${ARGS2}")
-    file(REMOVE "${OUTPUT}" "${OUTPUT2}")
     run_ok("${args}")
     run_ok("${args2}")
     execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files "${OUTPUT}" "${OUTPUT2}"

@@ -1,6 +1,10 @@
 // Reading and writing PNG and EXR files: layouts, precision, row order, errors.
 #include "image_io.h"
 
+#include <ImfChannelList.h>
+#include <ImfFrameBuffer.h>
+#include <ImfHeader.h>
+#include <ImfOutputFile.h>
 #include <ImfRgbaFile.h>
 #include <gtest/gtest.h>
 #include <png.h>
@@ -18,8 +22,17 @@ using nimbra_render::ImageError;
 using nimbra_render::Raster;
 using nimbra_render::SampleFormat;
 
+// A file in the running test's own folder of this build tree, emptied when the test first
+// asks for one: nothing another test, build or earlier run left can be read back.
 std::string tempPath(const std::string& name) {
-    const auto dir = std::filesystem::temp_directory_path() / "nimbra-image-io-test";
+    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+    const std::string testName = std::string(test->test_suite_name()) + "." + test->name();
+    const auto dir = std::filesystem::path(NIMBRA_TEST_SCRATCH) / testName;
+    static std::string emptied;
+    if (emptied != testName) {
+        std::filesystem::remove_all(dir);
+        emptied = testName;
+    }
     std::filesystem::create_directories(dir);
     return (dir / name).string();
 }
@@ -189,6 +202,88 @@ TEST(ExrRead, HalfRgbWithoutAlphaIsOpaqueAndTopRowFirst) {
     EXPECT_FLOAT_EQ(image.pixel(0, 2)[0], 1.0f);  // last row
     EXPECT_FLOAT_EQ(image.pixel(0, 2)[2], 2.0f);
     EXPECT_FLOAT_EQ(image.pixel(0, 2)[3], 1.0f);
+}
+
+// A transparency chunk (tRNS) is alpha: for palette entries, and for the one colour of an RGB
+// or gray image that it names.
+TEST(PngRead, TransparencyChunkBecomesAlpha) {
+    const std::string palettePath = tempPath("palette-trns.png");
+    const std::string rgbPath = tempPath("rgb-trns.png");
+    for (const std::string& path : {palettePath, rgbPath}) {
+        std::FILE* f = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+        png_infop info = png_create_info_struct(png);
+        png_init_io(png, f);
+        std::vector<unsigned char> row;
+        if (path == palettePath) {
+            png_set_IHDR(png, info, 2, 1, 8, PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE,
+                         PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+            png_color colours[2] = {{10, 20, 30}, {200, 100, 50}};
+            png_set_PLTE(png, info, colours, 2);
+            png_byte alpha[2] = {0, 128};
+            png_set_tRNS(png, info, alpha, 2, nullptr);
+            row = {0, 1};
+        } else {
+            png_set_IHDR(png, info, 2, 1, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                         PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+            png_color_16 transparent{};
+            transparent.red = 10;
+            transparent.green = 20;
+            transparent.blue = 30;
+            png_set_tRNS(png, info, nullptr, 0, &transparent);
+            row = {10, 20, 30, 200, 100, 50};
+        }
+        png_write_info(png, info);
+        png_write_row(png, row.data());
+        png_write_end(png, nullptr);
+        png_destroy_write_struct(&png, &info);
+        std::fclose(f);
+    }
+    const Raster palette = nimbra_render::readImage(palettePath);
+    EXPECT_TRUE(palette.hadAlpha);
+    EXPECT_FLOAT_EQ(palette.pixel(0, 0)[3] * 255, 0);
+    EXPECT_FLOAT_EQ(palette.pixel(1, 0)[0] * 255, 200);
+    EXPECT_FLOAT_EQ(palette.pixel(1, 0)[3] * 255, 128);
+    const Raster rgb = nimbra_render::readImage(rgbPath);
+    EXPECT_TRUE(rgb.hadAlpha);
+    EXPECT_FLOAT_EQ(rgb.pixel(0, 0)[3], 0);
+    EXPECT_FLOAT_EQ(rgb.pixel(1, 0)[2] * 255, 50);
+    EXPECT_FLOAT_EQ(rgb.pixel(1, 0)[3], 1);
+}
+
+// A luminance EXR (Y, optionally A) is gray: Y in red, green and blue.
+TEST(ExrRead, LuminanceIsGray) {
+    const std::string path = tempPath("luminance.exr");
+    {
+        Imf::Header header(2, 1);
+        header.channels().insert("Y", Imf::Channel(Imf::FLOAT));
+        float y[2] = {0.25f, 2.0f};
+        Imf::OutputFile file(path.c_str(), header);
+        Imf::FrameBuffer frame;
+        frame.insert("Y", Imf::Slice(Imf::FLOAT, reinterpret_cast<char*>(y), sizeof(float),
+                                     2 * sizeof(float)));
+        file.setFrameBuffer(frame);
+        file.writePixels(1);
+    }
+    const Raster image = nimbra_render::readImage(path);
+    ASSERT_EQ(image.width, 2);
+    EXPECT_FALSE(image.hadAlpha);
+    for (int c = 0; c < 3; ++c) {
+        EXPECT_EQ(image.pixel(0, 0)[c], 0.25f) << c;
+        EXPECT_EQ(image.pixel(1, 0)[c], 2.0f) << c;
+    }
+    EXPECT_EQ(image.pixel(1, 0)[3], 1.0f);
+}
+
+// Extensions name the format whatever their case (cameras and some systems write .PNG).
+TEST(FileKinds, ExtensionsInAnyCase) {
+    EXPECT_EQ(nimbra_render::fileKindOf("dir.x/A.PNG"), nimbra_render::FileKind::Png);
+    EXPECT_EQ(nimbra_render::fileKindOf("b.Exr"), nimbra_render::FileKind::Exr);
+    EXPECT_THROW(nimbra_render::fileKindOf("dir.png/noext"), ImageError);
+    const std::string path = tempPath("UPPER.PNG");
+    nimbra_render::writePng(path, ramp(3, 2, 255), 8);
+    EXPECT_EQ(nimbra_render::readImage(path).width, 3);
 }
 
 TEST(ImageErrors, NameTheFileAndTheProblem) {

@@ -1,4 +1,5 @@
-// Writes the inputs of the command-line tests into the directory given as argument, and
+// Writes the inputs of the command-line tests into the directory given as argument, emptied
+// first (the tests rely on what is absent too: frame 49 of the sequence, absent.png), and
 // makes its out/ subdirectory for their outputs.
 #include "image_io.h"
 
@@ -37,6 +38,7 @@ int main(int argc, char** argv) {
     }
     const std::string dir = argv[1];
     try {
+        std::filesystem::remove_all(dir);
         std::filesystem::create_directories(dir + "/out");
         nimbra_render::writePng(dir + "/small.png", frame(0), 8);
         nimbra_render::writePng(dir + "/deep.png", frame(2), 16);

@@ -68,6 +68,11 @@ TEST(ParseArguments, DefaultsAndNegativeFrames) {
     const Options n = parse({"a%d.png", "b%d.png", "--frames", "-3--1"});
     EXPECT_EQ(n.frames->first, -3);
     EXPECT_EQ(n.frames->last, -1);
+    for (const char* single : {"7", "7-7"}) { // one frame of a sequence
+        const Options one = parse({"a%d.png", "b%d.png", "--frames", single});
+        EXPECT_EQ(one.frames->first, 7) << single;
+        EXPECT_EQ(one.frames->last, 7) << single;
+    }
     EXPECT_TRUE(parse({"--list"}).list);
 }
 

@@ -9,6 +9,7 @@
 #include "session.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <string>
@@ -18,9 +19,10 @@ namespace {
 namespace fs = std::filesystem;
 using nimbra_render::Alpha;
 using nimbra_render::Raster;
+using nimbra_render::SampleFormat;
 
 fs::path testDir(const std::string& name) {
-    const fs::path dir = fs::temp_directory_path() / "nimbra-render-job-test" / name;
+    const fs::path dir = fs::path(NIMBRA_TEST_SCRATCH) / name; // this build tree's own
     fs::remove_all(dir);
     fs::create_directories(dir);
     return dir;
@@ -140,6 +142,80 @@ TEST(AlphaConventions, StraightAndPremultipliedProcessingAgree) {
     EXPECT_LE(worst, 2.0 / 255.0);
     // The plate is there: semi-transparent fill below the text.
     EXPECT_NEAR(a.pixel(20, 15)[3], 0.5, 1.0 / 255.0);
+}
+
+// Where nothing is text the frame passes through unchanged, and the output file keeps the
+// input's precision: 8-bit PNG to 8 bits, 16-bit PNG to 16 bits, float processing to a 16-bit
+// PNG, float EXR to float and half EXR to half.
+TEST(OutputFiles, FrameWithoutTextPassesThroughAtTheInputsPrecision) {
+    const fs::path dir = testDir("passthrough");
+    Raster faint;
+    faint.width = 5;
+    faint.height = 4;
+    faint.rgba.resize(5 * 4 * 4);
+    for (std::size_t i = 0; i < faint.rgba.size(); ++i) // alpha 0.05: below the threshold
+        faint.rgba[i] = i % 4 == 3 ? 0.05f : static_cast<float>(i * 977 % 65536) / 65535.0f;
+    const struct {
+        const char* in;
+        const char* out;
+        nimbra_render::DepthChoice depth;
+        SampleFormat written;
+    } cases[] = {
+        {"in8.png", "out8.png", nimbra_render::DepthChoice::FromInput, SampleFormat::U8},
+        {"in16.png", "out16.png", nimbra_render::DepthChoice::FromInput, SampleFormat::U16},
+        {"in8.png", "float8.png", nimbra_render::DepthChoice::Float, SampleFormat::U16},
+        {"float.exr", "float.exr.exr", nimbra_render::DepthChoice::FromInput, SampleFormat::Float},
+        {"half.exr", "half.exr.exr", nimbra_render::DepthChoice::FromInput, SampleFormat::Half},
+    };
+    nimbra_render::writePng((dir / "in8.png").string(), faint, 8);
+    nimbra_render::writePng((dir / "in16.png").string(), faint, 16);
+    nimbra_render::writeExr((dir / "float.exr").string(), faint, false);
+    nimbra_render::writeExr((dir / "half.exr").string(), faint, true);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.out);
+        nimbra_render::Options o = renderOptions(dir / c.in, dir / c.out);
+        o.depth = c.depth;
+        o.assignments = {{"strokeWidth", "3", {}}};
+        nimbra_render::render(o);
+        const Raster in = nimbra_render::readImage((dir / c.in).string());
+        const Raster out = nimbra_render::readImage((dir / c.out).string());
+        EXPECT_EQ(out.format, c.written);
+        EXPECT_EQ(out.rgba, in.rgba);
+    }
+}
+
+// Outputs are readable as the user's other files are: the permissions the umask leaves,
+// not those of a private temporary file.
+TEST(OutputFiles, TakeTheUsersPermissions) {
+    const fs::path dir = testDir("permissions");
+    nimbra_render::writePng((dir / "in.png").string(), textFrame(), 8);
+    const mode_t before = umask(022);
+    nimbra_render::render(renderOptions(dir / "in.png", dir / "out.png"));
+    umask(before);
+    EXPECT_EQ(fs::status(dir / "out.png").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                  fs::perms::others_read);
+}
+
+// --tiles N: strips from the bottom up that cover every row once, in frames of any height.
+TEST(Tiles, StripsCoverEveryRowOnce) {
+    const struct {
+        int height, count;
+    } frames[] = {{10, 4}, {7, 7}, {65536, 40000}, {2000000, 1000000}};
+    for (const auto& f : frames) {
+        SCOPED_TRACE(testing::Message() << f.height << " rows, " << f.count << " strips");
+        int next = 0;
+        for (int t = 0; t < f.count; ++t) {
+            const OfxRectI strip = nimbra_render::stripOf(3, f.height, t, f.count);
+            ASSERT_EQ(strip.y1, next) << t;
+            ASSERT_GE(strip.y2, strip.y1) << t;
+            ASSERT_LE(strip.y2 - strip.y1, f.height / f.count + 1) << t;
+            EXPECT_EQ(strip.x1, 0);
+            EXPECT_EQ(strip.x2, 3);
+            next = strip.y2;
+        }
+        EXPECT_EQ(next, f.height);
+    }
 }
 
 TEST(FailingActions, NameTheStatusAndLeaveNoOutput) {

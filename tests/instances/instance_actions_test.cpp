@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 
@@ -139,6 +140,19 @@ TEST(InstanceActions, MissingArgumentsAndLostInstanceDataAreBadHandles) {
               kOfxStatErrBadHandle);
     EXPECT_EQ(dst->get(3, 3, 0), 0.25);
     EXPECT_EQ(p.host.imagesFetched(), 0);
+    // The actions that answer through outArgs refuse to run without them.
+    testhost::PropertySet in("in");
+    in.setDouble(kOfxPropTime, 0.0);
+    in.setString(kOfxImageEffectPropFieldToRender, kOfxImageFieldNone);
+    in.setInts(kOfxImageEffectPropRenderWindow, {0, 0, 8, 8});
+    in.setDoubles(kOfxImageEffectPropRenderScale, {1, 1});
+    in.setDoubles(kOfxImageEffectPropRegionOfInterest, {0, 0, 8, 8});
+    for (const char* action :
+         {kOfxImageEffectActionIsIdentity, kOfxImageEffectActionGetRegionOfDefinition,
+          kOfxImageEffectActionGetRegionsOfInterest, kOfxImageEffectActionGetFramesNeeded}) {
+        EXPECT_EQ(p.session.action(action, fx.handle(), in.handle(), nullptr), kOfxStatErrBadHandle)
+            << action;
+    }
 
     // The host lost the pointer: every instance action refuses, destroy is harmless.
     void* kept = fx.props().getPointer(kOfxPropInstanceData);
@@ -189,6 +203,64 @@ TEST(InstanceParams, AnimatedMarginIsReadAtTheRenderTime) {
         EXPECT_EQ(dst->get(left - 1, 10, 3), 0);
         EXPECT_EQ(dst->get(100 - left, 10, 3), 255);
         EXPECT_EQ(dst->get(101 - left, 10, 3), 0);
+    }
+    EXPECT_TRUE(p.host.allImagesReleased());
+    EXPECT_TRUE(dst->guardsIntact());
+}
+
+// Every parameter is read at the time being rendered: keyed to change between frames 0 and
+// 10, a render of frame 10 is the render of the frame-10 value without keys, and differs from
+// that of the frame-0 value.
+TEST(InstanceParams, EveryParameterIsReadAtTheRenderTime) {
+    LoadedPlugin p;
+    testhost::Effect& fx = p.instantiate(kFilter);
+    fx.clip("Source").setFormat(Components::RGBA, Depth::Byte);
+    fx.clip("Output").setFormat(Components::RGBA, Depth::Byte);
+    auto src = p.host.makeImage({0, 0, 100, 40}, Components::RGBA, Depth::Byte);
+    auto dst = p.host.makeImage({0, 0, 100, 40}, Components::RGBA, Depth::Byte);
+    for (int y = 15; y < 25; ++y)
+        for (int x = 40; x < 60; ++x)
+            for (int c = 0; c < 4; ++c)
+                src->set(x, y, c, 255);
+    for (int c = 0; c < 4; ++c)
+        src->set(30, 20, c, 128); // text below a threshold of 0.5, not above one of 0.6
+    fx.clip("Source").setImage(src);
+    fx.clip("Output").setImage(dst);
+
+    const std::map<std::string, std::vector<double>> base = {
+        {"marginX", {5}},       {"marginY", {5}},
+        {"yOffset", {0}},       {"cornerSize", {0}},
+        {"fillEnabled", {1}},   {"fillColor", {0, 0, 0, 1}},
+        {"strokeEnabled", {1}}, {"strokeColor", {1, 1, 1, 1}},
+        {"strokeWidth", {2}},   {"detectionThreshold", {0.1}}};
+    const std::map<std::string, std::vector<double>> atTen = {
+        {"marginX", {12}},      {"marginY", {9}},
+        {"yOffset", {4}},       {"cornerSize", {8}},
+        {"fillEnabled", {0}},   {"fillColor", {0.2, 0.4, 0.6, 0.8}},
+        {"strokeEnabled", {0}}, {"strokeColor", {1, 0, 0, 0.5}},
+        {"strokeWidth", {4}},   {"detectionThreshold", {0.6}}};
+    auto renderTen = [&]() {
+        EXPECT_EQ(p.session.render(fx, 10.0, {0, 0, 100, 40}), kOfxStatOK);
+        std::vector<double> pixels;
+        for (int y = 0; y < 40; ++y)
+            for (int x = 0; x < 100; ++x)
+                for (int c = 0; c < 4; ++c)
+                    pixels.push_back(dst->get(x, y, c));
+        return pixels;
+    };
+    for (const auto& [name, later] : atTen) {
+        SCOPED_TRACE(name);
+        for (const auto& [other, value] : base) {
+            fx.param(other).clearKeys();
+            fx.param(other).setValue(value);
+        }
+        const std::vector<double> before = renderTen();
+        fx.param(name).setValue(later);
+        const std::vector<double> after = renderTen();
+        EXPECT_NE(before, after) << "the change does not show in this scene";
+        fx.param(name).setKey(0.0, base.at(name));
+        fx.param(name).setKey(10.0, later);
+        EXPECT_EQ(renderTen(), after);
     }
     EXPECT_TRUE(p.host.allImagesReleased());
     EXPECT_TRUE(dst->guardsIntact());

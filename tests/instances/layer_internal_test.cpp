@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <mutex>
 #include <new>
 #include <stdexcept>
@@ -288,6 +289,24 @@ TEST_F(Layer, ParametersAreFetchedOnceAndTyped) {
     double margin = -1;
     first->getValueAtTime(10.0, margin);
     EXPECT_EQ(margin, 10.0);
+
+    // A value the host fails to give is an error with the host's status, not a made-up value.
+    OFX::RGBAParam* colour = probe->fetchRGBAParam("fillColor");
+    host.faults().failFunction("paramGetValueAtTime", kOfxStatErrUnknown);
+    double r = 0, g = 0, b = 0, a = 0;
+    bool on = false;
+    for (const std::function<void()>& read :
+         std::vector<std::function<void()>>{[&] { first->getValueAtTime(10.0, margin); },
+                                            [&] { colour->getValueAtTime(0.0, r, g, b, a); },
+                                            [&] { fill->getValueAtTime(0.0, on); }}) {
+        try {
+            read();
+            ADD_FAILURE() << "a failed read gave a value";
+        } catch (const OFX::Exception::Suite& e) {
+            EXPECT_EQ(e.status(), kOfxStatErrUnknown);
+        }
+    }
+    host.faults().clear();
 }
 
 TEST_F(Layer, RegionOfInterestSetterWritesTheClipsProperty) {

@@ -170,6 +170,13 @@ TEST(RenderPixels, CompositingArithmeticIsBitExact) {
          12,
          {},
          {63, 63, 63, 127}},
+        {"half-covering outline composites over a faint pixel, keeping its alpha",
+         {{"marginX", {0.25}}, {"marginY", {5}}, {"strokeWidth", {1}}},
+         text,
+         10,
+         12,
+         {0, 0, 0, 20},
+         {68, 68, 68, 137}},
         {"stroke width 1 leaves distance 1 to the fill",
          {{"marginX", {0.5}}, {"marginY", {5}}, {"strokeWidth", {1}}},
          text,
@@ -243,6 +250,22 @@ TEST(RenderPixels, PlateGeometryAndShapes) {
     EXPECT_EQ(alpha(60, 30), 255);
     EXPECT_EQ(alpha(340, 100), 255);
     rig.checkClean();
+
+    // Clamped to the frame, the plate's right and top edges are the frame's edge lines, half a
+    // pixel past the last column and row; its left and bottom edges run through the first ones.
+    // A 1.5 outline therefore covers the last column and row by half, the first ones fully.
+    Rig clamped({0, 0, 60, 40}, {0, 0, 60, 40});
+    paint(*clamped.src, 55, 35, {255, 255, 255, 255});
+    paint(*clamped.src, 8, 4, {255, 255, 255, 255});
+    clamped.set("strokeWidth", {1.5});
+    ASSERT_EQ(clamped.renderAll(), kOfxStatOK);
+    EXPECT_EQ(clamped.out(59, 20), (Px{63, 63, 63, 127}));
+    EXPECT_EQ(clamped.out(30, 39), (Px{63, 63, 63, 127}));
+    EXPECT_EQ(clamped.out(0, 20), (Px{255, 255, 255, 255}));
+    EXPECT_EQ(clamped.out(30, 0), (Px{255, 255, 255, 255}));
+    EXPECT_EQ(clamped.out(58, 20), (Px{0, 0, 0, 255}));
+    EXPECT_EQ(clamped.out(30, 38), (Px{0, 0, 0, 255}));
+    clamped.checkClean();
 
     // Pushed up past the frame, the plate clamps to an inverted strip: no fill anywhere, and
     // a stroke at most along the clamped edge line.
@@ -339,7 +362,8 @@ TEST(RenderPixels, TilesThreadCountsAndRenderScaleDoNotChangePixels) {
     EXPECT_TRUE(sameImage(*whole.dst, *tiled.dst));
     tiled.checkClean();
 
-    for (unsigned cpus : {2u, 3u, 8u}) {
+    // 0: a host that reports no CPU still lends the calling thread.
+    for (unsigned cpus : {0u, 2u, 3u, 8u}) {
         SCOPED_TRACE(cpus);
         Rig threaded(frame, frame);
         scene(threaded);
@@ -358,10 +382,15 @@ TEST(RenderPixels, TilesThreadCountsAndRenderScaleDoNotChangePixels) {
 
 TEST(RenderPixels, RefusedDestinationsAndFormatsLeaveTheImageAlone) {
     const std::vector<double> sentinel = {9, 8, 7, 6};
-    {
-        Rig rig({0, 0, 20, 10}, {0, 0, 10, 10}); // does not cover the window
+    // A destination that does not cover the window, by a pixel on any side.
+    for (OfxRectI window : {OfxRectI{0, 0, 20, 10}, OfxRectI{-1, 0, 10, 10},
+                            OfxRectI{0, -1, 10, 10}, OfxRectI{0, 0, 10, 11}}) {
+        SCOPED_TRACE(testing::Message()
+                     << window.x1 << "," << window.y1 << " " << window.x2 << "," << window.y2);
+        Rig rig({-5, -5, 20, 20}, {0, 0, 10, 10});
+        paint(*rig.src, 5, 5, {255, 255, 255, 255});
         rig.dst->fill(sentinel);
-        EXPECT_EQ(rig.render({0, 0, 20, 10}), kOfxStatErrImageFormat);
+        EXPECT_EQ(rig.render(window), kOfxStatErrImageFormat);
         EXPECT_EQ(rig.out(5, 5), (Px{9, 8, 7, 6}));
         rig.checkClean();
     }

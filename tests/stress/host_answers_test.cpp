@@ -33,6 +33,40 @@ TEST(HostAnswers, InstanceDataNotStoredRefusesTheInstance) {
     }
 }
 
+// A host that fails the create action after the instance was built will never send destroy
+// for it: whichever of the action's getPropertySet calls fails, the action fails and leaves
+// no instance on the handle (the instance clears its pointer there when it is deleted).
+TEST(HostAnswers, FailedCreateLeavesNoInstanceBehind) {
+    nimbra_test::LoadedPlugin p;
+    ASSERT_EQ(p.session.load(), kOfxStatOK);
+    ASSERT_EQ(p.session.describe(), kOfxStatOK);
+    ASSERT_EQ(p.session.describeInContext(nimbra_test::kFilter), kOfxStatOK);
+    testhost::Effect& descriptor = *p.session.contextDescriptor(nimbra_test::kFilter);
+    int failures = 0;
+    for (unsigned served = 0;; ++served) {
+        SCOPED_TRACE(served);
+        p.host.faults().failFunction("getPropertySet", kOfxStatErrMemory, served);
+        testhost::Effect& fx = p.host.createInstance(descriptor);
+        const OfxStatus status =
+            p.session.action(kOfxActionCreateInstance, fx.handle(), nullptr, nullptr);
+        p.host.faults().clear();
+        if (status == kOfxStatOK) { // this many calls were all the action needed
+            EXPECT_NE(fx.props().getPointer(kOfxPropInstanceData), nullptr);
+            EXPECT_EQ(p.session.action(kOfxActionDestroyInstance, fx.handle(), nullptr, nullptr),
+                      kOfxStatOK);
+            p.host.destroy(fx);
+            break;
+        }
+        ++failures;
+        EXPECT_EQ(status, kOfxStatErrMemory);
+        EXPECT_EQ(fx.props().getPointer(kOfxPropInstanceData), nullptr);
+        p.host.destroy(fx);
+        ASSERT_LT(served, 10u);
+    }
+    EXPECT_GE(failures, 3); // before, while and after the instance is built
+    EXPECT_EQ(p.session.unload(), kOfxStatOK);
+}
+
 // Pixel positions are measured from the source's lower-left corner. With the source at one
 // end of the int range and the output at the other, that difference does not fit an int:
 // it used to wrap around to a small number and put the plate's outline on pixels far away.
