@@ -22,9 +22,9 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     flock "$WINEPREFIX.lock" sh -c '[ -f "$WINEPREFIX/system.reg" ] || "$0" wineboot --init' \
         '@NIMBRA_WINE@' >/dev/null 2>&1
 fi
-# One server for the whole test run, kept for a few seconds after each program: starting it
+# One server for the whole test run, kept for half a minute after each program: starting it
 # anew for every test would cost seconds each.
-'@NIMBRA_WINESERVER@' -p5 >/dev/null 2>&1 || true
+'@NIMBRA_WINESERVER@' -p30 >/dev/null 2>&1 || true
 exec '@NIMBRA_WINE@' "$@"
 ]=])
 file(CHMOD "${NIMBRA_WINE_RUN}" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
