@@ -408,6 +408,34 @@ TEST(AccurateCompositing, OpaqueAndUnreachedSourcePixelsComeOutUnchanged) {
     EXPECT_GT(unreached, 9 * 36);
 }
 
+// However large a plate colour is (finite, yet past the channel range once scaled to it), an
+// opaque pixel lets nothing of the plate through.
+TEST(AccurateCompositing, OpaquePixelsHideEvenAnOverflowingPlate) {
+    std::mt19937 rng(11);
+    for (Depth depth : {Depth::Byte, Depth::Short}) {
+        for (const char* state : {kOfxImagePreMultiplied, kOfxImageUnPreMultiplied}) {
+            SCOPED_TRACE(std::string(state) + " depth " + std::to_string(int(depth)));
+            auto source = std::make_shared<Image>(OfxRectI{0, 0, 80, 40}, Components::RGBA, depth);
+            drawGlyphs(*source, rng, std::string(state) == kOfxImageUnPreMultiplied);
+            Params q;
+            q.fill = {3e38, 3e38, 3e38, 1};
+            q.stroke = {3e38, 0, 3e38, 1};
+            q.strokeWidth = 2;
+            auto out = render(source, q, state);
+            int opaque = 0;
+            for (int y = 0; y < 40; ++y)
+                for (int x = 0; x < 80; ++x) {
+                    const Px in = pixelOf(*source, x, y);
+                    if (in[3] >= fullScale(depth)) {
+                        EXPECT_EQ(pixelOf(*out, x, y), in) << x << "," << y;
+                        ++opaque;
+                    }
+                }
+            EXPECT_GT(opaque, 20);
+        }
+    }
+}
+
 // Known values, where the compatible arithmetic gave something else.
 TEST(AccurateCompositing, ArithmeticExamples) {
     struct Case {
