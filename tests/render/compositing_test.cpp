@@ -624,6 +624,16 @@ TEST(AccurateCompositing, UnequalRenderScales) {
     EXPECT_EQ(pixelOf(*out, 30, 24), (Px{128, 0, 0, 128}));
     EXPECT_EQ(pixelOf(*out, 30, 25), (Px{0, 0, 0, 0}));
     EXPECT_EQ(pixelOf(*out, 30, 21), (Px{0, 0, 0, 255}));
+
+    // The corner radius scales too: 8 at half scale is 4. Plate: columns 20..40, rows 10..30.
+    Params round;
+    round.marginX = 10; // counts twice: 2 × 10 × 0.5 = 10 columns
+    round.marginY = 20;
+    round.cornerSize = 8;
+    auto half = render(source, round, kOfxImagePreMultiplied, {0.5, 0.5});
+    EXPECT_EQ(pixelOf(*half, 20, 10)[3], 0);   // beyond a radius of 4 (and of 8)
+    EXPECT_GT(pixelOf(*half, 21, 11)[3], 200); // inside a radius of 4, outside one of 8
+    EXPECT_EQ(pixelOf(*half, 25, 10)[3], 255); // the straight bottom edge
 }
 
 /// 2×2 box average of a premultiplied 8-bit image, rounded.
