@@ -31,22 +31,28 @@ struct Box {
 
 /// How far apart two pieces may lie and still share a plate: their boxes grown by the
 /// margins and the outline touch (adjacent pixels) or overlap. Negative margins do not
-/// shrink the reach below that of the pieces themselves.
+/// shrink the reach below that of the pieces themselves. For lines, pieces above one another
+/// with fewer rows than the line gap between them belong together too (the strokes of 二
+/// with small margins), as they would be one line.
 struct Reach {
     double x = 1, y = 1; ///< the largest gap between two boxes' edges that still touches
+    double lineRows = 0; ///< fewer rows without text than this join, whatever the margins
 
     static Reach of(const TextAutoFrameProcessorBase& p) {
         const double stroke = p.strokeEnabled && p.strokeWidth > 0 ? p.strokeWidth : 0.0;
         const double growX = std::max(0.0, 2.0 * p.marginX + stroke);
         const double growY = std::max(0.0, static_cast<double>(p.marginY) + stroke);
-        return {2 * growX + 1, 2 * growY + 1};
+        const double lines = p.plateLayout == PlateLayout::Lines ? p.lineGap : 0.0;
+        return {2 * growX + 1, 2 * growY + 1, lines};
     }
     bool touchX(double aMin, double aMax, double bMin, double bMax) const {
         return bMin - aMax <= x && aMin - bMax <= x;
     }
+    /// Whether rows this far apart (next minY - last maxY) touch.
+    bool withinY(double gap) const { return gap <= y || gap - 1 < lineRows; }
     bool touch(const Box& a, const Box& b) const {
-        return touchX(a.minX, a.maxX, b.minX, b.maxX) && b.minY - double(a.maxY) <= y &&
-               a.minY - double(b.maxY) <= y;
+        return touchX(a.minX, a.maxX, b.minX, b.maxX) && withinY(b.minY - double(a.maxY)) &&
+               withinY(a.minY - double(b.maxY));
     }
 };
 

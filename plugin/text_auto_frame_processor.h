@@ -360,7 +360,7 @@ private:
                 const int ry = y - b.y1;
                 next.clear();
                 for (const plate::Box& block : active) {
-                    if (ry - static_cast<double>(block.maxY) > reach_.y)
+                    if (!reach_.withinY(ry - static_cast<double>(block.maxY)))
                         band.blocks.push_back(block); // out of reach from here on
                     else
                         next.push_back(block);
