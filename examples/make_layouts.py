@@ -1,12 +1,15 @@
 #!/usr/bin/env python3
 """Draws examples/layouts.png: one frame with a logo in the top-right corner and a two-line
-subtitle whose lines differ in width, rendered with each plate layout (全体, ブロック, 行) in
-the accurate mode, composited over the same footage and set side by side.
+subtitle whose lines differ in width (examples/layouts-input.png), rendered with each plate
+layout (全体, ブロック, 行) in the accurate mode, composited over the same footage and set
+side by side. Also writes examples/expected-lines.png, the 行 render itself, which a CLI test
+compares byte for byte.
 
 Only the Python standard library is used, besides nimbra-render:
     python3 examples/make_layouts.py [path/to/nimbra-render]
 """
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -25,7 +28,6 @@ def layout_input():
     """The logo (small, top right) and two subtitle lines 28 px tall, 20 rows apart."""
     pixels = blank(WIDTH, HEIGHT)
     scale = 2
-    advance = (GLYPH + 2) * scale
     lines = [("OFX", 374, 18, 1, (255, 160, 40)),
              ("ニンブラ OFX", 56, 170, scale, (255, 255, 255)),
              ("ニンブラ", 120, 218, scale, (255, 255, 255))]
@@ -37,7 +39,6 @@ def layout_input():
                 a = cover[y][x]
                 if a > 0.0:
                     pixels[y][x] = [*colour, round(a * 255)]
-    del advance
     return pixels
 
 
@@ -58,9 +59,9 @@ def main():
     render = sys.argv[1] if len(sys.argv) > 1 else os.path.join(
         here, "..", "build", "renderer", "nimbra-render")
     panels = []
+    source = os.path.join(here, "layouts-input.png")
+    write_png(source, layout_input())
     with tempfile.TemporaryDirectory() as tmp:
-        source = os.path.join(tmp, "layouts-input.png")
-        write_png(source, layout_input())
         for layout in LAYOUTS:
             out = os.path.join(tmp, "out.png")
             args = [render, source, out]
@@ -68,6 +69,8 @@ def main():
                 args += ["--set", s]
             subprocess.run(args, check=True)
             panels.append(over_footage(read_png(out)))
+            if layout == "行":
+                shutil.copyfile(out, os.path.join(here, "expected-lines.png"))
     separator = [[255, 255, 255, 255]] * GAP
     picture = []
     for rows in zip(*panels):
