@@ -36,7 +36,8 @@ void drawText(testhost::Image& image) {
 }
 
 struct Fixture {
-    Fixture(const std::string& bundle, int width, int height, Depth depth, int compositing = 0)
+    Fixture(const std::string& bundle, int width, int height, Depth depth, int compositing = 0,
+            int layout = 0)
         : module(bundle, true), session(host, module.plugin(0)) {
         if (!module.ok())
             throw std::runtime_error(module.error());
@@ -59,6 +60,7 @@ struct Fixture {
         instance->param("strokeWidth").setValue({3});
         instance->param("fillColor").setValue({0, 0, 0, 0.6});
         instance->param("compositing").setValue({double(compositing)});
+        instance->param("plateLayout").setValue({double(layout)});
     }
     testhost::Host host;
     testhost::Module module;
@@ -100,6 +102,22 @@ void BM_Compositing(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * 2 * int64_t(width) * height *
                             f.source->pixelBytes());
 }
+// The plate layouts against the one plate. Arguments: layout (0 whole, 1 blocks, 2 lines),
+// depth, compositing mode; 3840 × 2160, two threads. The frame's text is rows of glyphs with
+// empty rows between them: one block, and a line per row of glyphs.
+void BM_Layout(benchmark::State& state) {
+    const int width = 3840, height = 2160;
+    Fixture f(NIMBRA_BUNDLE, width, height, depthOf(state.range(1)),
+              static_cast<int>(state.range(2)), static_cast<int>(state.range(0)));
+    f.host.setNumCPUs(2);
+    f.host.makeCurrent();
+    for (auto _ : state) {
+        if (f.session.render(*f.instance, 0, {0, 0, width, height}) != kOfxStatOK)
+            state.SkipWithError("render failed");
+    }
+    state.SetBytesProcessed(state.iterations() * 2 * int64_t(width) * height *
+                            f.source->pixelBytes());
+}
 void BM_Reference(benchmark::State& state) { renderBench(state, NIMBRA_REFERENCE_BUNDLE); }
 
 void BM_Memcpy(benchmark::State& state) {
@@ -133,6 +151,10 @@ BENCHMARK(BM_Memcpy)->Apply([](auto* b) { sizes(b, false); });
 BENCHMARK(BM_Render)->Apply([](auto* b) { sizes(b, true); });
 BENCHMARK(BM_Compositing)
     ->ArgsProduct({{0, 1, 2}, {0, 1}, {1, 2}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_Layout)
+    ->ArgsProduct({{0, 1, 2}, {0, 1, 2}, {0, 1}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK(BM_Reference)->Apply([](auto* b) { sizes(b, true); }) -> MinTime(0.2);

@@ -136,11 +136,7 @@ public:
         if (static_cast<long long>(b.x2) - b.x1 > INT_MAX ||
             static_cast<long long>(b.y2) - b.y1 > INT_MAX)
             return {};
-        DetectionPass pass(rows, detectionThreshold * static_cast<float>(maxValue));
-        pass.run();
-        Extremes all;
-        for (const Extremes& band : pass.bands)
-            all.merge(band);
+        const Extremes all = textExtremes(rows);
         if (!all.found)
             return {};
         return plate::plateFromExtremes(all.minX, all.maxX, all.minY, all.maxY, b.x2 - b.x1,
@@ -160,17 +156,23 @@ public:
         if (static_cast<long long>(b.x2) - b.x1 > INT_MAX ||
             static_cast<long long>(b.y2) - b.y1 > INT_MAX)
             return {};
+        // The extent of all the text first (quick: it stops at the first text from each
+        // side); the pieces are looked for only within it.
+        const Extremes all = textExtremes(rows);
+        if (!all.found)
+            return {};
         const plate::TextTest<PIX, maxValue> test(detectionThreshold *
                                                   static_cast<float>(maxValue));
         const plate::Reach reach = plate::Reach::of(*this);
-        PiecePass pass(rows, test, reach);
+        PiecePass pass(rows, test, reach, {all.minX, all.minY, all.maxX + 1, all.maxY + 1});
         pass.run();
         std::vector<plate::Box> blocks;
         for (const auto& band : pass.bands) {
             if (band.overflow) {
                 // Too many pieces to group within a band: the one plate around all the text.
-                const PlateRect all = detectPlateRect();
-                return all.found ? plate::PlateSet{{all}} : plate::PlateSet{};
+                return {
+                    {plate::plateFromExtremes(all.minX, all.maxX, all.minY, all.maxY, b.x2 - b.x1,
+                                              b.y2 - b.y1, marginX, marginY, yOffset)}};
             }
             blocks.insert(blocks.end(), band.blocks.begin(), band.blocks.end());
         }
@@ -219,6 +221,7 @@ private:
         Interior,    ///< deep in the fill, away from outline and corners: fill unless text
         Exact,       ///< near the outline or a corner: the whole per-pixel algorithm
         ExactPlates, ///< the same over the layout's plates that reach the row
+        Straight,    ///< beside a straight edge, where the plate is the same all along
     };
 
     /// The text's extent within some rows, relative to the source's lower-left corner.
@@ -314,6 +317,17 @@ private:
         plate::TextTest<PIX, maxValue> test_;
     };
 
+    /// The extent of all the text, relative to the source's corner, rows scanned in bands
+    /// on the host's threads.
+    Extremes textExtremes(const plate::Rows<PIX>& rows) {
+        DetectionPass pass(rows, detectionThreshold * static_cast<float>(maxValue));
+        pass.run();
+        Extremes all;
+        for (const Extremes& band : pass.bands)
+            all.merge(band);
+        return all;
+    }
+
     /// Finds the blocks of each of a fixed number of row bands (the same whatever the thread
     /// count). Within a band, rows are swept upward: the blocks still within vertical reach
     /// are kept in column order, never touching one another, and each row's runs of text
@@ -328,15 +342,16 @@ private:
             bool overflow = false;
         };
 
+        /// `area`: the columns and rows to search, relative to the source's corner.
         PiecePass(const plate::Rows<PIX>& rows, const plate::TextTest<PIX, maxValue>& test,
-                  const plate::Reach& reach)
-            : rows_(rows), test_(test), reach_(reach) {}
+                  const plate::Reach& reach, const OfxRectI& area)
+            : rows_(rows), test_(test), reach_(reach), area_(area) {}
 
         void run() {
             unsigned int n = 1;
             if (OFX::Private::multiThreadSuite().multiThreadNumCPUs(&n) != kOfxStatOK || n == 0)
                 n = 1;
-            const long long height = static_cast<long long>(rows_.bounds.y2) - rows_.bounds.y1;
+            const long long height = static_cast<long long>(area_.y2) - area_.y1;
             bands.assign(static_cast<size_t>(std::min<long long>(kBands, height)), Band());
             runThreads(std::min(n, static_cast<unsigned int>(bands.size())));
         }
@@ -351,13 +366,11 @@ private:
     private:
         void sweep(size_t index) {
             const OfxRectI& b = rows_.bounds;
-            const OfxRectI rowsOfBand = OFX::bandOfWindow(b, static_cast<unsigned int>(index),
+            const OfxRectI rowsOfBand = OFX::bandOfWindow(area_, static_cast<unsigned int>(index),
                                                           static_cast<unsigned int>(bands.size()));
-            const int width = b.x2 - b.x1;
             Band& band = bands[index];
             std::vector<plate::Box> active, next, runs;
-            for (int y = rowsOfBand.y1; y < rowsOfBand.y2; ++y) {
-                const int ry = y - b.y1;
+            for (int ry = rowsOfBand.y1; ry < rowsOfBand.y2; ++ry) {
                 next.clear();
                 for (const plate::Box& block : active) {
                     if (!reach_.withinY(ry - static_cast<double>(block.maxY)))
@@ -366,7 +379,7 @@ private:
                         next.push_back(block);
                 }
                 active.swap(next);
-                runsOfRow(rows_.row(y), width, ry, runs);
+                runsOfRow(rows_.row(ry + b.y1), ry, runs);
                 // Every block kept and every run lie within vertical reach of one another, so
                 // whatever touches in columns belongs together.
                 next.clear();
@@ -391,9 +404,10 @@ private:
         }
 
         /// The runs of text of one row, those closer than the reach joined, in column order.
-        void runsOfRow(const PIX* row, int width, int ry, std::vector<plate::Box>& runs) const {
+        void runsOfRow(const PIX* row, int ry, std::vector<plate::Box>& runs) const {
             runs.clear();
-            int start = firstText(row, 0, width, test_);
+            const int width = area_.x2;
+            int start = firstText(row, area_.x1, width, test_);
             while (start >= 0) {
                 int last = start, next = -1;
                 for (;;) {
@@ -414,6 +428,7 @@ private:
         const plate::Rows<PIX>& rows_;
         plate::TextTest<PIX, maxValue> test_;
         plate::Reach reach_;
+        OfxRectI area_;
     };
 
     /// The tested channel of pixel x.
@@ -618,6 +633,7 @@ private:
             all.push_back(&p);
         struct Reached {
             int first, end, innerFirst, innerEnd;
+            const Plate* plate;
         };
         std::vector<Reached> reached;
         for (int y = window.y1; y < window.y2; ++y) {
@@ -665,6 +681,7 @@ private:
                 if (!any)
                     continue;
                 Reached r;
+                r.plate = &p;
                 columns(lo, hi, r.first, r.end);
                 r.innerFirst = r.innerEnd = r.first;
                 if (innerHi >= innerLo) {
@@ -686,11 +703,35 @@ private:
                 for (; j < reached.size() && reached[j].first < r.end; ++j) {
                     r.end = std::max(r.end, reached[j].end);
                     r.innerFirst = r.innerEnd = r.first; // plates meet: no shortcut inside
+                    r.plate = nullptr;
                 }
                 const int first = std::max(r.first, x);
                 span<Span::Outside>(s, row, x, first);
-                const int innerFirst = std::clamp(r.innerFirst, first, r.end);
-                const int innerEnd = std::clamp(r.innerEnd, innerFirst, r.end);
+                int innerFirst = std::clamp(r.innerFirst, first, r.end);
+                int innerEnd = std::clamp(r.innerEnd, innerFirst, r.end);
+                if (innerFirst == innerEnd && r.plate) {
+                    // A row along a top or bottom edge: between the corners, one plate.
+                    double lo, hi;
+                    s.straightColumns(*r.plate, lo, hi);
+                    if (lo <= hi) {
+                        columns(lo, hi, innerFirst, innerEnd);
+                        innerFirst = std::clamp(innerFirst, first, r.end);
+                        innerEnd = std::clamp(innerEnd, innerFirst, r.end);
+                    }
+                    if (innerFirst < innerEnd) {
+                        const typename S::Local local =
+                            s.localAt(*r.plate, relative(innerFirst, origin.x1), row.py);
+                        row.local = &local;
+                        s.shadeLocal(nullptr, row.localOverNothing, local);
+                        s.shadeLocal(zeroPixel_, row.localOverZero, local);
+                        span<Span::ExactPlates>(s, row, first, innerFirst);
+                        span<Span::Straight>(s, row, innerFirst, innerEnd);
+                        span<Span::ExactPlates>(s, row, innerEnd, r.end);
+                        x = std::max(x, r.end);
+                        i = j;
+                        continue;
+                    }
+                }
                 span<Span::ExactPlates>(s, row, first, innerFirst);
                 span<Span::Interior>(s, row, innerFirst, innerEnd);
                 span<Span::ExactPlates>(s, row, innerEnd, r.end);
@@ -717,6 +758,9 @@ private:
         int originX;
         const void* const* plates = nullptr; ///< the shader's plates that reach the row
         size_t plateCount = 0;
+        const void* local = nullptr; ///< the shader's Local of a Straight span
+        PIX localOverNothing[4] = {0, 0, 0, 0};
+        PIX localOverZero[4] = {0, 0, 0, 0};
     };
 
     template <class S> static const typename S::Plate* const* platesOf(const RowContext& row) {
@@ -747,6 +791,8 @@ private:
             } else if constexpr (kind == Span::ExactPlates) {
                 s.shadeAtPlates(nullptr, out, relative(x, row.originX), row.py, platesOf<S>(row),
                                 row.plateCount);
+            } else if constexpr (kind == Span::Straight) {
+                std::copy(row.localOverNothing, row.localOverNothing + 4, out);
             } else {
                 s.shadeAt(nullptr, out, relative(x, row.originX), row.py);
             }
@@ -778,6 +824,14 @@ private:
             for (int x = first; x < end; ++x, out += 4, in += 4)
                 s.shadeAtPlates(in, out, relative(x, row.originX), row.py, platesOf<S>(row),
                                 row.plateCount);
+        } else if constexpr (kind == Span::Straight) {
+            const auto& local = *static_cast<const typename S::Local*>(row.local);
+            for (int x = first; x < end; ++x, out += 4, in += 4) {
+                if (isZero<1>(in))
+                    std::memcpy(out, row.localOverZero, sizeof(PIX) * 4);
+                else
+                    s.shadeLocal(in, out, local);
+            }
         } else if constexpr (kind == Span::Outside && S::kCopiesOutside) {
             std::memmove(out, in, sizeof(PIX) * 4 * static_cast<size_t>(end - first));
         } else {

@@ -525,6 +525,43 @@ template <class PIX, int maxValue> struct Shader {
     /// The layouts' plates; empty for the single plate of the whole text.
     std::vector<Plate> plates;
 
+    /// What the plate is at one position, text aside: along the straight part of an edge it
+    /// holds for the whole row.
+    struct Local {
+        bool inFill = false, inStroke = false;
+        float coverage = 0;
+    };
+    Local localAt(const Plate& plate, float px, float py) const {
+        Local l;
+        l.inFill = fillEnabled && plate.insideFill(px, py);
+        if (strokeActive) {
+            const float delta = std::min(1e10f, plate.strokeDistance(px, py));
+            if (strokeWidth > delta) {
+                l.inStroke = true;
+                l.coverage = delta <= strokeWidth - 1 ? 1.0f : strokeWidth - delta;
+            }
+        }
+        return l;
+    }
+    void shadeLocal(const PIX* src, PIX* dst, const Local& l) const {
+        if (isText(src))
+            shade(src, dst, false, false, 0);
+        else
+            shade(src, dst, l.inFill, l.inStroke, l.coverage);
+    }
+    /// Columns (px) of a row outside the plate's inner rows where localAt does not depend
+    /// on px; none (lo > hi) when that cannot be said.
+    void straightColumns(const Plate& plate, double& lo, double& hi) const {
+        const Geometry& g = plate.geometry;
+        lo = 1;
+        hi = 0;
+        if (!plate.single || !(g.rho >= 0) || !(g.left <= g.right))
+            return;
+        const double inset = static_cast<double>(g.rho) + (strokeActive ? strokeWidth : 0.0) + 2;
+        lo = g.left + inset;
+        hi = g.right - inset;
+    }
+
     Shader(const TextAutoFrameProcessorBase& p, const PlateSet& set)
         : Shader(p, set.front().front()) {
         for (const Shape& shape : set)
@@ -793,6 +830,31 @@ template <class PIX, int maxValue> struct AccurateShader {
 
     /// The layouts' plates; empty for the single plate of the whole text.
     std::vector<Plate> plates;
+
+    /// The plate at one position (see Shader::Local).
+    struct Local {
+        float plate[4] = {0, 0, 0, 0};
+    };
+    Local localAt(const Plate& p, float px, float py) const {
+        Local l;
+        if (!p.empty())
+            plateFromDistance(p.signedDistance(px, py), l.plate);
+        return l;
+    }
+    void shadeLocal(const PIX* src, PIX* dst, const Local& l) const {
+        composite(src, dst, l.plate);
+    }
+    void straightColumns(const Plate& p, double& lo, double& hi) const {
+        lo = 1;
+        hi = 0;
+        if (!p.single || p.rect.empty)
+            return;
+        // There the distance is that to the horizontal edges: |px - centre| stays a pixel
+        // and more below what the row's own distance is.
+        const double inset = (strokeActive ? strokeWidth : 0.0) + 3.5;
+        lo = p.rect.centreX - p.rect.straightX + inset;
+        hi = p.rect.centreX + p.rect.straightX - inset;
+    }
 
     AccurateShader(const TextAutoFrameProcessorBase& p, const PlateSet& set)
         : AccurateShader(p, set.front().front()) {
