@@ -36,7 +36,8 @@ void drawText(testhost::Image& image) {
 }
 
 struct Fixture {
-    Fixture(const std::string& bundle, int width, int height, Depth depth, int compositing = 0)
+    Fixture(const std::string& bundle, int width, int height, Depth depth, int compositing = 0,
+            int layout = 0)
         : module(bundle, true), session(host, module.plugin(0)) {
         if (!module.ok())
             throw std::runtime_error(module.error());
@@ -59,6 +60,7 @@ struct Fixture {
         instance->param("strokeWidth").setValue({3});
         instance->param("fillColor").setValue({0, 0, 0, 0.6});
         instance->param("compositing").setValue({double(compositing)});
+        instance->param("plateLayout").setValue({double(layout)});
     }
     testhost::Host host;
     testhost::Module module;
@@ -100,6 +102,41 @@ void BM_Compositing(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * 2 * int64_t(width) * height *
                             f.source->pixelBytes());
 }
+// The plate layouts against the one plate. Arguments: layout (0 whole, 1 blocks, 2 lines),
+// depth, compositing mode; 3840 × 2160, two threads. The frame's text is rows of glyphs with
+// empty rows between them: one block, and a line per row of glyphs.
+void BM_Layout(benchmark::State& state) {
+    const int width = 3840, height = 2160;
+    Fixture f(NIMBRA_BUNDLE, width, height, depthOf(state.range(1)),
+              static_cast<int>(state.range(2)), static_cast<int>(state.range(0)));
+    f.host.setNumCPUs(2);
+    f.host.makeCurrent();
+    for (auto _ : state) {
+        if (f.session.render(*f.instance, 0, {0, 0, width, height}) != kOfxStatOK)
+            state.SkipWithError("render failed");
+    }
+    state.SetBytesProcessed(state.iterations() * 2 * int64_t(width) * height *
+                            f.source->pixelBytes());
+}
+// A frame of specks (one pixel in a hundred, margins 0): far more blocks than plates allowed,
+// so every layout falls back to the one plate; what it costs to find that out. Argument:
+// layout. 3840 × 2160, 8-bit, compatible, two threads.
+void BM_LayoutNoise(benchmark::State& state) {
+    const int width = 3840, height = 2160;
+    Fixture f(NIMBRA_BUNDLE, width, height, Depth::Byte, 0, static_cast<int>(state.range(0)));
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < 4; ++c)
+                f.source->set(x, y, c, (x * 7919 + y * 104729) % 100 == 0 ? 255 : 0);
+    f.instance->param("marginX").setValue({0});
+    f.instance->param("marginY").setValue({0});
+    f.host.setNumCPUs(2);
+    f.host.makeCurrent();
+    for (auto _ : state) {
+        if (f.session.render(*f.instance, 0, {0, 0, width, height}) != kOfxStatOK)
+            state.SkipWithError("render failed");
+    }
+}
 void BM_Reference(benchmark::State& state) { renderBench(state, NIMBRA_REFERENCE_BUNDLE); }
 
 void BM_Memcpy(benchmark::State& state) {
@@ -135,6 +172,11 @@ BENCHMARK(BM_Compositing)
     ->ArgsProduct({{0, 1, 2}, {0, 1}, {1, 2}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+BENCHMARK(BM_Layout)
+    ->ArgsProduct({{0, 1, 2}, {0, 1, 2}, {0, 1}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_LayoutNoise)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Reference)->Apply([](auto* b) { sizes(b, true); }) -> MinTime(0.2);
 
 } // namespace

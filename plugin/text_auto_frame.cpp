@@ -19,14 +19,14 @@ struct DoubleParamDefinition {
 };
 
 void defineDouble(OFX::ImageEffectDescriptor& desc, OFX::PageParamDescriptor& page,
-                  const DoubleParamDefinition& definition) {
+                  const DoubleParamDefinition& definition, bool animates = true) {
     OFX::DoubleParamDescriptor* param = desc.defineDoubleParam(definition.name);
     param->setLabels(definition.label, definition.label, definition.label);
     param->setHint(definition.hint);
     param->setDefault(definition.defaultValue);
     param->setRange(definition.min, definition.max);
     param->setDisplayRange(definition.displayMin, definition.displayMax);
-    param->setAnimates(true);
+    param->setAnimates(animates);
     page.addChild(*param);
 }
 
@@ -97,6 +97,31 @@ constexpr const char* kCompositingHint =
     "Accurate: the text composited over the plate as a compositor does (premultiplied, with "
     "smooth plate edges); distances are pixels of the full-size image, so a reduced preview "
     "looks like the export. Recommended for new work.";
+
+constexpr const char* kPlateLayoutHint =
+    "全体: すべての文字を 1 つの枠で囲みます（以前の版と同じ）。\n"
+    "ブロック: 枠どうしが触れ合う文字のまとまりごとに枠を付けます。離れたロゴと字幕は別の枠に"
+    "なります。\n"
+    "行: ブロックを文字のない行で行に分け、各行の幅に合わせた枠を付けます。触れ合う行の枠は 1 "
+    "つの形になり、枠線はその外周だけを回ります。\n"
+    "枠が 64 を超えるとき（細かな点やノイズ）は、行はブロックごとの枠に、ブロックは全体の枠に"
+    "まとめます。\n"
+    "Whole: one plate around all the text (as earlier versions).\n"
+    "Blocks: one plate per group of text whose plates would touch; a logo and a subtitle far "
+    "apart get two plates.\n"
+    "Lines: each block split into lines at rows without text, each plate fitting its line; "
+    "touching line plates form one shape, outlined around its outer edge only.\n"
+    "Beyond 64 plates (specks, noise) lines fall back to one plate per block, and blocks to "
+    "the one plate around all the text.";
+constexpr const char* kLineGapHint =
+    "行の分かれ目とみなす、文字のない行の最小の高さ（ピクセル）。「行」のときだけ使います。"
+    "二・三・＝やアクセントのように縦に離れた画で書く文字が 1 行のままになるよう、字画の間より"
+    "大きく、行間より小さくします。正確モードでは原寸画像のピクセルです。\n"
+    "The fewest rows without text, in pixels, that separate two lines (used by the Lines "
+    "layout only). Larger than the gaps inside glyphs drawn in separate strokes stacked "
+    "vertically (the kanji for two and three, =, accents), so that they stay one line, and "
+    "smaller than the gap "
+    "between lines. Pixels of the full-size image in the accurate mode.";
 
 void defineClip(OFX::ImageEffectDescriptor& desc, const char* name) {
     OFX::ClipDescriptor* clip = desc.defineClip(name);
@@ -170,6 +195,22 @@ void TextAutoFramePluginFactory::describeInContext(OFX::ImageEffectDescriptor& d
     mode->setDefault(static_cast<int>(Compositing::Compatible));
     mode->setAnimates(false);
     page.addChild(*mode);
+
+    // Appended after the compositing mode for the same reason; the default is the one plate
+    // of earlier versions.
+    OFX::ChoiceParamDescriptor* layout = desc.defineChoiceParam("plateLayout");
+    const char* layoutLabel = "枠の単位";
+    layout->setLabels(layoutLabel, layoutLabel, layoutLabel);
+    layout->setHint(kPlateLayoutHint);
+    layout->appendOption("全体");
+    layout->appendOption("ブロック");
+    layout->appendOption("行");
+    layout->setDefault(static_cast<int>(PlateLayout::Whole));
+    layout->setAnimates(false);
+    page.addChild(*layout);
+    // A way of working, like the layout itself: not animated.
+    defineDouble(desc, page, {"lineGap", "行の間隔", 16.0, 1.0, 500.0, 1.0, 100.0, kLineGapHint},
+                 false);
 }
 
 OFX::ImageEffect* TextAutoFramePluginFactory::createInstance(OfxImageEffectHandle handle,
@@ -194,6 +235,8 @@ TextAutoFramePlugin::TextAutoFramePlugin(OfxImageEffectHandle handle) : OFX::Ima
     strokeEnabled = fetchBooleanParam("strokeEnabled");
     detectionThreshold = fetchDoubleParam("detectionThreshold");
     compositing = fetchChoiceParam("compositing");
+    plateLayout = fetchChoiceParam("plateLayout");
+    lineGap = fetchDoubleParam("lineGap");
 }
 
 namespace {
@@ -265,6 +308,10 @@ void TextAutoFramePlugin::setupAndProcess(TextAutoFrameProcessorBase& processor,
     compositing->getValueAtTime(args.time, mode);
     // Any value but the accurate option's (a damaged project, say) keeps the original look.
     const bool accurate = mode == static_cast<int>(Compositing::Accurate);
+    int layout = 0;
+    plateLayout->getValueAtTime(args.time, layout);
+    double gap = 16;
+    lineGap->getValueAtTime(args.time, gap);
     if (accurate) {
         // Distances are pixels of the full-size image. Horizontal ones follow the horizontal
         // scale, vertical ones the vertical; the round ones (corner radius, outline width)
@@ -275,6 +322,7 @@ void TextAutoFramePlugin::setupAndProcess(TextAutoFrameProcessorBase& processor,
         mx *= sx;
         my *= sy;
         offset *= sy;
+        gap *= sy;
         corner *= round;
         stroke *= round;
     }
@@ -295,6 +343,11 @@ void TextAutoFramePlugin::setupAndProcess(TextAutoFrameProcessorBase& processor,
     processor.strokeWidth = static_cast<float>(stroke);
     processor.detectionThreshold = static_cast<float>(threshold);
     processor.compositing = accurate ? Compositing::Accurate : Compositing::Compatible;
+    // Likewise an unknown layout draws the one plate.
+    processor.plateLayout = layout == static_cast<int>(PlateLayout::Blocks)  ? PlateLayout::Blocks
+                            : layout == static_cast<int>(PlateLayout::Lines) ? PlateLayout::Lines
+                                                                             : PlateLayout::Whole;
+    processor.lineGap = static_cast<float>(gap);
     if (destination)
         processor.destinationBounds = destination->getBounds();
 

@@ -50,4 +50,6 @@ private:
     OFX::BooleanParam* fillEnabled = nullptr;
     OFX::BooleanParam* strokeEnabled = nullptr;
     OFX::ChoiceParam* compositing = nullptr;
+    OFX::ChoiceParam* plateLayout = nullptr;
+    OFX::DoubleParam* lineGap = nullptr;
 };

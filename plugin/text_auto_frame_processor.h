@@ -8,7 +8,7 @@
 // per-pixel path.
 #pragma once
 
-#include "text_auto_frame_processor_base.h"
+#include "text_auto_frame_layout.h"
 
 #include <climits>
 #include <cstddef>
@@ -90,6 +90,10 @@ public:
     /// thread before the bands.
     void beforeThreads() override {
         if constexpr (nComponents == 4) {
+            if (plateLayout != PlateLayout::Whole) {
+                prepareLayout();
+                return;
+            }
             plate_ = parametersFinite() ? detectPlateRect() : PlateRect{};
             if (!plate_.found)
                 return;
@@ -132,15 +136,56 @@ public:
         if (static_cast<long long>(b.x2) - b.x1 > INT_MAX ||
             static_cast<long long>(b.y2) - b.y1 > INT_MAX)
             return {};
-        DetectionPass pass(rows, detectionThreshold * static_cast<float>(maxValue));
-        pass.run();
-        Extremes all;
-        for (const Extremes& band : pass.bands)
-            all.merge(band);
+        const Extremes all = textExtremes(rows);
         if (!all.found)
             return {};
         return plate::plateFromExtremes(all.minX, all.maxX, all.minY, all.maxY, b.x2 - b.x1,
                                         b.y2 - b.y1, marginX, marginY, yOffset);
+    }
+
+    /// The plates of a block or line layout: the pieces of text are found by a sweep over
+    /// the rows of fixed bands (on the host's threads), the blocks by merging what touches.
+    /// Empty when nothing is detected.
+    plate::PlateSet detectPlates() {
+        if (!sourceImage)
+            return {};
+        const OfxRectI& b = sourceImage->getBounds();
+        const plate::Rows<PIX> rows(sourceImage);
+        if (!rows.base || b.x2 <= b.x1 || b.y2 <= b.y1)
+            return {};
+        if (static_cast<long long>(b.x2) - b.x1 > INT_MAX ||
+            static_cast<long long>(b.y2) - b.y1 > INT_MAX)
+            return {};
+        // The extent of all the text first (quick: it stops at the first text from each
+        // side); the pieces are looked for only within it.
+        const Extremes all = textExtremes(rows);
+        if (!all.found)
+            return {};
+        const plate::TextTest<PIX, maxValue> test(detectionThreshold *
+                                                  static_cast<float>(maxValue));
+        const plate::Reach reach = plate::Reach::of(*this);
+        PiecePass pass(rows, test, reach, {all.minX, all.minY, all.maxX + 1, all.maxY + 1});
+        pass.run();
+        std::vector<plate::Box> blocks;
+        for (const auto& band : pass.bands) {
+            if (band.overflow) {
+                // Too many pieces to group within a band: the one plate around all the text.
+                return {
+                    {plate::plateFromExtremes(all.minX, all.maxX, all.minY, all.maxY, b.x2 - b.x1,
+                                              b.y2 - b.y1, marginX, marginY, yOffset)}};
+            }
+            blocks.insert(blocks.end(), band.blocks.begin(), band.blocks.end());
+        }
+        plate::mergeTouching(blocks, reach);
+        return plate::platesOfBlocks(*this, blocks, b.x2 - b.x1, b.y2 - b.y1,
+                                     [&](const plate::Box& block, int y) {
+                                         const PIX* row = rows.row(y + b.y1);
+                                         plate::RowExtent e;
+                                         e.first = firstText(row, block.minX, block.maxX + 1, test);
+                                         if (e.first >= 0)
+                                             e.last = lastText(row, e.first, block.maxX + 1, test);
+                                         return e;
+                                     });
     }
 
     /// Exact copy of the source; zeros where the source has no pixel.
@@ -172,9 +217,11 @@ public:
 private:
     // What a span of a row is known to be.
     enum class Span {
-        Outside,  ///< neither fill nor outline can reach it: the source recomputed
-        Interior, ///< deep in the fill, away from outline and corners: fill unless text
-        Exact,    ///< near the outline or a corner: the whole per-pixel algorithm
+        Outside,     ///< neither fill nor outline can reach it: the source recomputed
+        Interior,    ///< deep in the fill, away from outline and corners: fill unless text
+        Exact,       ///< near the outline or a corner: the whole per-pixel algorithm
+        ExactPlates, ///< the same over the layout's plates that reach the row
+        Straight,    ///< beside a straight edge, where the plate is the same all along
     };
 
     /// The text's extent within some rows, relative to the source's lower-left corner.
@@ -268,6 +315,120 @@ private:
 
         const plate::Rows<PIX>& rows_;
         plate::TextTest<PIX, maxValue> test_;
+    };
+
+    /// The extent of all the text, relative to the source's corner, rows scanned in bands
+    /// on the host's threads.
+    Extremes textExtremes(const plate::Rows<PIX>& rows) {
+        DetectionPass pass(rows, detectionThreshold * static_cast<float>(maxValue));
+        pass.run();
+        Extremes all;
+        for (const Extremes& band : pass.bands)
+            all.merge(band);
+        return all;
+    }
+
+    /// Finds the blocks of each of a fixed number of row bands (the same whatever the thread
+    /// count). Within a band, rows are swept upward: the blocks still within vertical reach
+    /// are kept in column order, never touching one another, and each row's runs of text
+    /// (those closer than the reach joined) are merged into them in one pass. Work per row
+    /// is linear in its width; a band holding more than kBandBlocks blocks gives up.
+    class PiecePass : public OFX::MultiThread::Processor {
+    public:
+        static constexpr unsigned kBands = 16;
+        static constexpr size_t kBandBlocks = 256;
+        struct Band {
+            std::vector<plate::Box> blocks;
+            bool overflow = false;
+        };
+
+        /// `area`: the columns and rows to search, relative to the source's corner.
+        PiecePass(const plate::Rows<PIX>& rows, const plate::TextTest<PIX, maxValue>& test,
+                  const plate::Reach& reach, const OfxRectI& area)
+            : rows_(rows), test_(test), reach_(reach), area_(area) {}
+
+        void run() {
+            unsigned int n = 1;
+            if (OFX::Private::multiThreadSuite().multiThreadNumCPUs(&n) != kOfxStatOK || n == 0)
+                n = 1;
+            const long long height = static_cast<long long>(area_.y2) - area_.y1;
+            bands.assign(static_cast<size_t>(std::min<long long>(kBands, height)), Band());
+            runThreads(std::min(n, static_cast<unsigned int>(bands.size())));
+        }
+
+        void processThreadShare(unsigned int index, unsigned int count) override {
+            for (size_t band = index; band < bands.size(); band += count)
+                sweep(band);
+        }
+
+        std::vector<Band> bands;
+
+    private:
+        void sweep(size_t index) {
+            const OfxRectI& b = rows_.bounds;
+            const OfxRectI rowsOfBand = OFX::bandOfWindow(area_, static_cast<unsigned int>(index),
+                                                          static_cast<unsigned int>(bands.size()));
+            Band& band = bands[index];
+            std::vector<plate::Box> active, next, runs;
+            for (int ry = rowsOfBand.y1; ry < rowsOfBand.y2; ++ry) {
+                next.clear();
+                for (const plate::Box& block : active) {
+                    if (!reach_.withinY(ry - static_cast<double>(block.maxY)))
+                        band.blocks.push_back(block); // out of reach from here on
+                    else
+                        next.push_back(block);
+                }
+                active.swap(next);
+                runsOfRow(rows_.row(ry + b.y1), ry, runs);
+                // Every block kept and every run lie within vertical reach of one another, so
+                // whatever touches in columns belongs together.
+                next.clear();
+                for (size_t i = 0, j = 0; i < active.size() || j < runs.size();) {
+                    const bool takeBlock =
+                        j >= runs.size() || (i < active.size() && active[i].minX <= runs[j].minX);
+                    const plate::Box& item = takeBlock ? active[i++] : runs[j++];
+                    if (!next.empty() &&
+                        reach_.touchX(next.back().minX, next.back().maxX, item.minX, item.maxX))
+                        next.back().add(item);
+                    else
+                        next.push_back(item);
+                }
+                active.swap(next);
+                if (active.size() + band.blocks.size() > kBandBlocks) {
+                    band.overflow = true;
+                    return;
+                }
+            }
+            band.blocks.insert(band.blocks.end(), active.begin(), active.end());
+            plate::mergeTouching(band.blocks, reach_);
+        }
+
+        /// The runs of text of one row, those closer than the reach joined, in column order.
+        void runsOfRow(const PIX* row, int ry, std::vector<plate::Box>& runs) const {
+            runs.clear();
+            const int width = area_.x2;
+            int start = firstText(row, area_.x1, width, test_);
+            while (start >= 0) {
+                int last = start, next = -1;
+                for (;;) {
+                    int end = last + 1;
+                    while (end < width && test_(testedChannel(row, end)))
+                        ++end;
+                    last = end - 1;
+                    next = end < width ? firstText(row, end, width, test_) : -1;
+                    if (next < 0 || static_cast<double>(next) - last > reach_.x)
+                        break;
+                    last = next;
+                }
+                runs.push_back({start, last, ry, ry});
+                start = next;
+            }
+        }
+
+        const plate::Rows<PIX>& rows_;
+        plate::TextTest<PIX, maxValue> test_;
+        plate::Reach reach_;
+        OfxRectI area_;
     };
 
     /// The tested channel of pixel x.
@@ -433,6 +594,154 @@ private:
         }
     }
 
+    void prepareLayout() {
+        plates_ = parametersFinite() ? detectPlates() : plate::PlateSet{};
+        if (plates_.empty())
+            return;
+        switch (compositing) {
+        case Compositing::Accurate:
+            accurate_.emplace(*this, plates_);
+            prepareDrawing(*accurate_);
+            draw_ = &TextAutoFrameProcessor::drawPlates<Accurate>;
+            break;
+        case Compositing::Compatible:
+        default:
+            compatible_.emplace(*this, plates_);
+            prepareDrawing(*compatible_);
+            draw_ = &TextAutoFrameProcessor::drawPlates<Compatible>;
+            break;
+        }
+    }
+
+    /// The layouts' drawing: per row, the plates whose reach holds the row, each with its
+    /// columns; where the reaches of two plates meet, all their columns take the whole
+    /// per-pixel path over every plate of the row.
+    template <class S> void drawPlates(const OfxRectI& window) {
+        using Plate = typename S::Plate;
+        const S& s = shader<S>();
+        const plate::Rows<PIX> dst(destinationImage);
+        const plate::Rows<PIX> src(sourceImage);
+        const OfxRectI& origin = sourceImage->getBounds();
+        const int sx1 = std::clamp(src.bounds.x1, window.x1, window.x2);
+        const int sx2 = std::clamp(src.bounds.x2, sx1, window.x2);
+        bool valid = true;
+        for (const Plate& p : s.plates)
+            for (const plate::SpanBounds& b : p.bounds)
+                valid = valid && b.valid;
+        std::vector<const Plate*> all, here;
+        for (const Plate& p : s.plates)
+            all.push_back(&p);
+        struct Reached {
+            int first, end, innerFirst, innerEnd;
+            const Plate* plate;
+        };
+        std::vector<Reached> reached;
+        for (int y = window.y1; y < window.y2; ++y) {
+            if (effect.abortRequested())
+                continue; // row left as it was
+            PIX* out =
+                dst.row(y) + static_cast<std::ptrdiff_t>(window.x1 - dst.bounds.x1) * nComponents;
+            const PIX* in = src.hasRow(y) && sx1 < sx2 ? src.row(y) : nullptr;
+            RowContext row{out,
+                           window.x1,
+                           in,
+                           src.bounds.x1,
+                           in ? sx1 : window.x2,
+                           in ? sx2 : window.x2,
+                           relative(y, origin.y1),
+                           origin.x1};
+            if (!valid) {
+                row.plates = reinterpret_cast<const void* const*>(all.data());
+                row.plateCount = all.size();
+                span<Span::ExactPlates>(s, row, window.x1, window.x2);
+                continue;
+            }
+            const double py = row.py;
+            auto columns = [&](double lo, double hi, int& first, int& end) {
+                first = plate::clampToInt(std::ceil(lo) + origin.x1, window.x1, window.x2);
+                end = plate::clampToInt(std::floor(hi) + origin.x1 + 1, first, window.x2);
+            };
+            here.clear();
+            reached.clear();
+            for (const Plate& p : s.plates) {
+                double lo = 0, hi = -1, innerLo = 0, innerHi = -1;
+                bool any = false;
+                for (const plate::SpanBounds& b : p.bounds) {
+                    if (py < b.reachBottom || py > b.reachTop)
+                        continue;
+                    lo = any ? std::min(lo, b.reachLeft) : b.reachLeft;
+                    hi = any ? std::max(hi, b.reachRight) : b.reachRight;
+                    any = true;
+                    if (py >= b.innerBottom && py <= b.innerTop &&
+                        b.innerRight - b.innerLeft > innerHi - innerLo) {
+                        innerLo = b.innerLeft;
+                        innerHi = b.innerRight;
+                    }
+                }
+                if (!any)
+                    continue;
+                Reached r;
+                r.plate = &p;
+                columns(lo, hi, r.first, r.end);
+                r.innerFirst = r.innerEnd = r.first;
+                if (innerHi >= innerLo) {
+                    columns(innerLo, innerHi, r.innerFirst, r.innerEnd);
+                    r.innerFirst = std::clamp(r.innerFirst, r.first, r.end);
+                    r.innerEnd = std::clamp(r.innerEnd, r.innerFirst, r.end);
+                }
+                here.push_back(&p);
+                reached.push_back(r);
+            }
+            row.plates = reinterpret_cast<const void* const*>(here.data());
+            row.plateCount = here.size();
+            std::sort(reached.begin(), reached.end(),
+                      [](const Reached& a, const Reached& b) { return a.first < b.first; });
+            int x = window.x1;
+            for (size_t i = 0; i < reached.size();) {
+                Reached r = reached[i];
+                size_t j = i + 1;
+                for (; j < reached.size() && reached[j].first < r.end; ++j) {
+                    r.end = std::max(r.end, reached[j].end);
+                    r.innerFirst = r.innerEnd = r.first; // plates meet: no shortcut inside
+                    r.plate = nullptr;
+                }
+                const int first = std::max(r.first, x);
+                span<Span::Outside>(s, row, x, first);
+                int innerFirst = std::clamp(r.innerFirst, first, r.end);
+                int innerEnd = std::clamp(r.innerEnd, innerFirst, r.end);
+                if (innerFirst == innerEnd && r.plate) {
+                    // A row along a top or bottom edge: between the corners, one plate.
+                    double lo, hi;
+                    s.straightColumns(*r.plate, lo, hi);
+                    if (lo <= hi) {
+                        columns(lo, hi, innerFirst, innerEnd);
+                        innerFirst = std::clamp(innerFirst, first, r.end);
+                        innerEnd = std::clamp(innerEnd, innerFirst, r.end);
+                    }
+                    if (innerFirst < innerEnd) {
+                        const typename S::Local local =
+                            s.localAt(*r.plate, relative(innerFirst, origin.x1), row.py);
+                        row.local = &local;
+                        s.shadeLocal(nullptr, row.localOverNothing, local);
+                        s.shadeLocal(zeroPixel_, row.localOverZero, local);
+                        span<Span::ExactPlates>(s, row, first, innerFirst);
+                        span<Span::Straight>(s, row, innerFirst, innerEnd);
+                        span<Span::ExactPlates>(s, row, innerEnd, r.end);
+                        x = std::max(x, r.end);
+                        i = j;
+                        continue;
+                    }
+                }
+                span<Span::ExactPlates>(s, row, first, innerFirst);
+                span<Span::Interior>(s, row, innerFirst, innerEnd);
+                span<Span::ExactPlates>(s, row, innerEnd, r.end);
+                x = std::max(x, r.end);
+                i = j;
+            }
+            span<Span::Outside>(s, row, x, window.x2);
+        }
+    }
+
     /// Position of a pixel from the source's corner; 64-bit, as images at opposite ends of
     /// the int range are further apart than an int holds.
     static float relative(int position, int origin) {
@@ -447,7 +756,16 @@ private:
         int srcFirst, srcEnd; ///< columns of the window the source holds
         float py;
         int originX;
+        const void* const* plates = nullptr; ///< the shader's plates that reach the row
+        size_t plateCount = 0;
+        const void* local = nullptr; ///< the shader's Local of a Straight span
+        PIX localOverNothing[4] = {0, 0, 0, 0};
+        PIX localOverZero[4] = {0, 0, 0, 0};
     };
+
+    template <class S> static const typename S::Plate* const* platesOf(const RowContext& row) {
+        return reinterpret_cast<const typename S::Plate* const*>(row.plates);
+    }
 
     /// Columns [first, end) of one row, all of one kind.
     template <Span kind, class S>
@@ -470,6 +788,11 @@ private:
                 out[0] = out[1] = out[2] = out[3] = PIX(0);
             } else if constexpr (kind == Span::Interior) {
                 std::copy(interiorOverNothing_, interiorOverNothing_ + 4, out);
+            } else if constexpr (kind == Span::ExactPlates) {
+                s.shadeAtPlates(nullptr, out, relative(x, row.originX), row.py, platesOf<S>(row),
+                                row.plateCount);
+            } else if constexpr (kind == Span::Straight) {
+                std::copy(row.localOverNothing, row.localOverNothing + 4, out);
             } else {
                 s.shadeAt(nullptr, out, relative(x, row.originX), row.py);
             }
@@ -497,6 +820,18 @@ private:
         if constexpr (kind == Span::Exact) {
             for (int x = first; x < end; ++x, out += 4, in += 4)
                 s.shadeAt(in, out, relative(x, row.originX), row.py);
+        } else if constexpr (kind == Span::ExactPlates) {
+            for (int x = first; x < end; ++x, out += 4, in += 4)
+                s.shadeAtPlates(in, out, relative(x, row.originX), row.py, platesOf<S>(row),
+                                row.plateCount);
+        } else if constexpr (kind == Span::Straight) {
+            const auto& local = *static_cast<const typename S::Local*>(row.local);
+            for (int x = first; x < end; ++x, out += 4, in += 4) {
+                if (isZero<1>(in))
+                    std::memcpy(out, row.localOverZero, sizeof(PIX) * 4);
+                else
+                    s.shadeLocal(in, out, local);
+            }
         } else if constexpr (kind == Span::Outside && S::kCopiesOutside) {
             std::memmove(out, in, sizeof(PIX) * 4 * static_cast<size_t>(end - first));
         } else {
@@ -550,6 +885,7 @@ private:
     }
 
     PlateRect plate_;
+    plate::PlateSet plates_;
     std::optional<Compatible> compatible_;
     std::optional<Accurate> accurate_;
     /// The drawing of the chosen arithmetic; null: copy the source.

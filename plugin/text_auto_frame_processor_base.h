@@ -9,6 +9,7 @@
 #include <cmath>
 #include <initializer_list>
 #include <type_traits>
+#include <vector>
 
 /// The detection result: edges in pixel positions relative to the source bounds' lower-left
 /// corner, compared inclusively. Meaningless when found is false.
@@ -25,6 +26,13 @@ struct PlateRect {
 enum class Compositing {
     Compatible = 0, ///< the effect's original arithmetic, kept for existing projects
     Accurate = 1,   ///< source over an antialiased plate, in premultiplied space
+};
+
+/// What one plate surrounds; the values are the options of the "plateLayout" parameter.
+enum class PlateLayout {
+    Whole = 0,  ///< all the text of the frame: one plate
+    Blocks = 1, ///< each block of text whose plates would touch
+    Lines = 2,  ///< each line of each block; touching line plates form one shape
 };
 
 /// The parameter bundle the render driver fills before process(); only read while the
@@ -48,6 +56,8 @@ public:
     float detectionThreshold = 0.1f; ///< fraction of the channel's full scale
     OfxRectI destinationBounds{0, 0, 0, 0};
     Compositing compositing = Compositing::Compatible;
+    PlateLayout plateLayout = PlateLayout::Whole;
+    float lineGap = 16; ///< rows without text, at least this many, separate two lines
 
     /// False when a distance, the threshold or a colour component is not a finite number:
     /// the frame is then copied, not drawn over.
@@ -60,7 +70,7 @@ public:
         for (float v : values)
             if (!std::isfinite(v))
                 return false;
-        return true;
+        return plateLayout != PlateLayout::Lines || std::isfinite(lineGap);
     }
 
     /// The pixel format this processor writes; the driver refuses images of another.
@@ -195,6 +205,192 @@ inline bool spanValuesUsable(std::initializer_list<double> values) {
     return true;
 }
 
+/// One plate as the layouts give it: a single rectangle, or the rectangles of lines whose
+/// plates touch (bottom to top), drawn as one shape.
+using Shape = std::vector<PlateRect>;
+using PlateSet = std::vector<Shape>;
+
+/// Rectangles that touch or overlap, drawn as one shape: its inside is their union, its edge
+/// the union's outer edge only (no edge runs between them). Convex corners are rounded by up
+/// to `cornerSize`, never by more than half of either edge that meets there; concave corners,
+/// where a narrow line meets a wider one, stay square.
+class UnionOutline {
+public:
+    struct Rect {
+        float left, bottom, right, top; ///< closed: the edges are inside
+    };
+
+    UnionOutline() = default;
+    UnionOutline(const std::vector<Rect>& rects, float cornerSize) : rects_(rects) {
+        std::vector<float> xs, ys;
+        for (const Rect& r : rects) {
+            xs.insert(xs.end(), {r.left, r.right});
+            ys.insert(ys.end(), {r.bottom, r.top});
+        }
+        std::sort(xs.begin(), xs.end());
+        xs.erase(std::unique(xs.begin(), xs.end()), xs.end());
+        std::sort(ys.begin(), ys.end());
+        ys.erase(std::unique(ys.begin(), ys.end()), ys.end());
+        const int nx = static_cast<int>(xs.size()) - 1, ny = static_cast<int>(ys.size()) - 1;
+        // The cells between consecutive edge positions are wholly inside or wholly outside.
+        std::vector<char> cells(static_cast<size_t>(std::max(nx, 0) * std::max(ny, 0)), 0);
+        for (int j = 0; j < ny; ++j)
+            for (int i = 0; i < nx; ++i) {
+                const float cx = 0.5f * (xs[i] + xs[i + 1]), cy = 0.5f * (ys[j] + ys[j + 1]);
+                for (const Rect& r : rects)
+                    if (cx >= r.left && cx <= r.right && cy >= r.bottom && cy <= r.top)
+                        cells[static_cast<size_t>(j * nx + i)] = 1;
+            }
+        auto filled = [&](int i, int j) {
+            return i >= 0 && j >= 0 && i < nx && j < ny && cells[static_cast<size_t>(j * nx + i)];
+        };
+        // Edges: where a filled cell meets an empty one, joined along runs of the same kind.
+        for (int i = 0; i <= nx; ++i)
+            for (int j = 0; j < ny;) {
+                const bool a = filled(i - 1, j), b = filled(i, j);
+                int k = j + 1;
+                while (k < ny && filled(i - 1, k) == a && filled(i, k) == b)
+                    ++k;
+                if (a != b)
+                    segments_.push_back({xs[i], ys[j], xs[i], ys[k]});
+                j = k;
+            }
+        for (int j = 0; j <= ny; ++j)
+            for (int i = 0; i < nx;) {
+                const bool a = filled(i, j - 1), b = filled(i, j);
+                int k = i + 1;
+                while (k < nx && filled(k, j - 1) == a && filled(k, j) == b)
+                    ++k;
+                if (a != b)
+                    segments_.push_back({xs[i], ys[j], xs[k], ys[j]});
+                i = k;
+            }
+        // Convex corners: one of the four cells around the point is filled.
+        for (int j = 0; j <= ny; ++j)
+            for (int i = 0; i <= nx; ++i) {
+                const bool around[4] = {filled(i - 1, j - 1), filled(i, j - 1), filled(i - 1, j),
+                                        filled(i, j)};
+                if (around[0] + around[1] + around[2] + around[3] != 1)
+                    continue;
+                const int q = around[0] ? 0 : around[1] ? 1 : around[2] ? 2 : 3;
+                const float qx = q % 2 ? 1.0f : -1.0f, qy = q >= 2 ? 1.0f : -1.0f;
+                const float vx = xs[i], vy = ys[j];
+                float r = cornerSize;
+                for (const Segment& s : segments_)
+                    if ((s.x1 == vx && s.y1 == vy) || (s.x2 == vx && s.y2 == vy))
+                        r = std::min(r, 0.5f * ((s.x2 - s.x1) + (s.y2 - s.y1)));
+                if (r > 0)
+                    arcs_.push_back({vx + qx * r, vy + qy * r, r, -qx, -qy, vx, vy});
+            }
+        // The straight edges stop where the arcs begin.
+        for (Segment& s : segments_)
+            for (const Arc& a : arcs_) {
+                if (s.x1 == a.vx && s.y1 == a.vy) {
+                    (s.y1 == s.y2 ? s.x1 : s.y1) += a.r;
+                } else if (s.x2 == a.vx && s.y2 == a.vy) {
+                    (s.y1 == s.y2 ? s.x2 : s.y2) -= a.r;
+                }
+            }
+        for (const Arc& a : arcs_)
+            radius_ = std::max(radius_, a.r);
+    }
+
+    bool inside(float px, float py) const {
+        bool in = false;
+        for (const Rect& r : rects_)
+            in = in || (px >= r.left && px <= r.right && py >= r.bottom && py <= r.top);
+        if (!in)
+            return false;
+        for (const Arc& a : arcs_) {
+            const float ex = px - a.cx, ey = py - a.cy;
+            // Between the arc's centre and its corner, and beyond the arc.
+            if (ex * a.sx > 0 && ey * a.sy > 0 && (a.vx - px) * a.sx >= 0 &&
+                (a.vy - py) * a.sy >= 0 && ex * ex + ey * ey > a.r * a.r)
+                return false;
+        }
+        return true;
+    }
+
+    /// Distance to the outer edge, from either side.
+    float distance(float px, float py) const {
+        float d = 1e10f;
+        for (const Segment& s : segments_) {
+            const float dx = px < s.x1 ? s.x1 - px : px > s.x2 ? px - s.x2 : 0.0f;
+            const float dy = py < s.y1 ? s.y1 - py : py > s.y2 ? py - s.y2 : 0.0f;
+            d = std::min(d, dx == 0 ? dy : dy == 0 ? dx : std::sqrt(dx * dx + dy * dy));
+        }
+        for (const Arc& a : arcs_) {
+            const float ex = px - a.cx, ey = py - a.cy;
+            if (ex * a.sx >= 0 && ey * a.sy >= 0)
+                d = std::min(d, std::fabs(std::sqrt(ex * ex + ey * ey) - a.r));
+        }
+        return d;
+    }
+
+    const std::vector<Rect>& rects() const { return rects_; }
+    float radius() const { return radius_; } ///< the largest corner radius
+
+private:
+    struct Segment {
+        float x1, y1, x2, y2; ///< horizontal or vertical; x1 <= x2, y1 <= y2
+    };
+    struct Arc {
+        float cx, cy, r;
+        float sx, sy; ///< the quarter of the circle that faces the corner (vx, vy)
+        float vx, vy;
+    };
+    std::vector<Rect> rects_;
+    std::vector<Segment> segments_;
+    std::vector<Arc> arcs_;
+    float radius_ = 0;
+};
+
+/// Where rows and columns of one rectangle of a shape can take shortcuts (see SpanBounds).
+inline SpanBounds rectSpanBounds(double left, double bottom, double right, double top,
+                                 double reachBy, double insetBy) {
+    SpanBounds b;
+    b.valid = spanValuesUsable({left, bottom, right, top, reachBy, insetBy});
+    if (!b.valid)
+        return b;
+    b.reachLeft = left - reachBy;
+    b.reachRight = right + reachBy;
+    b.reachBottom = bottom - reachBy;
+    b.reachTop = top + reachBy;
+    b.innerLeft = left + insetBy;
+    b.innerRight = right - insetBy;
+    b.innerBottom = bottom + insetBy;
+    b.innerTop = top - insetBy;
+    return b;
+}
+
+/// The rectangles of a line shape, for the union; the seams of touching lines closed.
+inline std::vector<UnionOutline::Rect> unionRects(const Shape& shape, float grow) {
+    std::vector<UnionOutline::Rect> rects;
+    for (const PlateRect& p : shape)
+        rects.push_back({p.left - grow, p.bottom - grow, p.right + grow, p.top + grow});
+    return rects;
+}
+
+/// The compatible rounded rectangle's shortcuts; `sw` is the outline's half-width (0: none).
+inline SpanBounds compatibleSpanBounds(const Geometry& g, double sw) {
+    SpanBounds b;
+    b.valid = spanValuesUsable({g.left, g.right, g.bottom, g.top, g.rho, sw});
+    if (!b.valid)
+        return b;
+    // A negative radius stretches the straight parts of the outline past the corners.
+    const double reach = sw + 2 + (g.rho < 0 ? -g.rho : 0.0);
+    b.reachLeft = std::min<double>(g.left, g.right) - reach;
+    b.reachRight = std::max<double>(g.left, g.right) + reach;
+    b.reachBottom = std::min<double>(g.bottom, g.top) - reach;
+    b.reachTop = std::max<double>(g.bottom, g.top) + reach;
+    const double inset = std::max<double>(g.rho, 0.0) + sw + 2;
+    b.innerLeft = g.left + inset;
+    b.innerRight = g.right - inset;
+    b.innerBottom = g.bottom + inset;
+    b.innerTop = g.top - inset;
+    return b;
+}
+
 /// The compatible arithmetic: outline or fill (never both) blended with the straight colour
 /// of the source, hard-edged fill, text pixels left without plate, distances as delivered.
 template <class PIX, int maxValue> struct Shader {
@@ -297,24 +493,101 @@ template <class PIX, int maxValue> struct Shader {
     }
 
     SpanBounds spanBounds() const {
-        SpanBounds b;
-        const Geometry& g = geometry;
-        const double sw = strokeActive ? strokeWidth : 0.0;
-        b.valid = spanValuesUsable({g.left, g.right, g.bottom, g.top, g.rho, sw});
-        if (!b.valid)
-            return b;
-        // A negative radius stretches the straight parts of the outline past the corners.
-        const double reach = sw + 2 + (g.rho < 0 ? -g.rho : 0.0);
-        b.reachLeft = std::min<double>(g.left, g.right) - reach;
-        b.reachRight = std::max<double>(g.left, g.right) + reach;
-        b.reachBottom = std::min<double>(g.bottom, g.top) - reach;
-        b.reachTop = std::max<double>(g.bottom, g.top) + reach;
-        const double inset = std::max<double>(g.rho, 0.0) + sw + 2;
-        b.innerLeft = g.left + inset;
-        b.innerRight = g.right - inset;
-        b.innerBottom = g.bottom + inset;
-        b.innerTop = g.top - inset;
-        return b;
+        return compatibleSpanBounds(geometry, strokeActive ? strokeWidth : 0.0);
+    }
+
+    /// A plate of the layouts: the rounded rectangle, or touching lines as one shape.
+    struct Plate {
+        Plate(const Shape& shape, float cornerSize, double sw)
+            : single(shape.size() == 1), geometry(shape.front(), cornerSize) {
+            if (single) {
+                bounds.push_back(compatibleSpanBounds(geometry, sw));
+                return;
+            }
+            outline = UnionOutline(unionRects(shape, 0.0f), cornerSize);
+            for (const UnionOutline::Rect& r : outline.rects())
+                bounds.push_back(rectSpanBounds(r.left, r.bottom, r.right, r.top, sw + 2,
+                                                outline.radius() + sw + 2));
+        }
+        bool insideFill(float px, float py) const {
+            return single ? geometry.insideFill(px, py) : outline.inside(px, py);
+        }
+        float strokeDistance(float px, float py) const {
+            return single ? geometry.strokeDistance(px, py) : outline.distance(px, py);
+        }
+
+        bool single;
+        Geometry geometry;
+        UnionOutline outline;
+        std::vector<SpanBounds> bounds; ///< one per rectangle
+    };
+
+    /// The layouts' plates; empty for the single plate of the whole text.
+    std::vector<Plate> plates;
+
+    /// What the plate is at one position, text aside: along the straight part of an edge it
+    /// holds for the whole row.
+    struct Local {
+        bool inFill = false, inStroke = false;
+        float coverage = 0;
+    };
+    Local localAt(const Plate& plate, float px, float py) const {
+        Local l;
+        l.inFill = fillEnabled && plate.insideFill(px, py);
+        if (strokeActive) {
+            const float delta = std::min(1e10f, plate.strokeDistance(px, py));
+            if (strokeWidth > delta) {
+                l.inStroke = true;
+                l.coverage = delta <= strokeWidth - 1 ? 1.0f : strokeWidth - delta;
+            }
+        }
+        return l;
+    }
+    void shadeLocal(const PIX* src, PIX* dst, const Local& l) const {
+        if (isText(src))
+            shade(src, dst, false, false, 0);
+        else
+            shade(src, dst, l.inFill, l.inStroke, l.coverage);
+    }
+    /// Columns (px) of a row outside the plate's inner rows where localAt does not depend
+    /// on px; none (lo > hi) when that cannot be said.
+    void straightColumns(const Plate& plate, double& lo, double& hi) const {
+        const Geometry& g = plate.geometry;
+        lo = 1;
+        hi = 0;
+        if (!plate.single || !(g.rho >= 0) || !(g.left <= g.right))
+            return;
+        const double inset = static_cast<double>(g.rho) + (strokeActive ? strokeWidth : 0.0) + 2;
+        lo = g.left + inset;
+        hi = g.right - inset;
+    }
+
+    Shader(const TextAutoFrameProcessorBase& p, const PlateSet& set)
+        : Shader(p, set.front().front()) {
+        for (const Shape& shape : set)
+            plates.emplace_back(shape, p.cornerSize, strokeActive ? strokeWidth : 0.0);
+    }
+
+    /// The per-pixel algorithm over several plates: inside the fill of any, at the distance
+    /// of the nearest outline. Plates whose reach excludes the pixel may be left out.
+    void shadeAtPlates(const PIX* src, PIX* dst, float px, float py, const Plate* const* list,
+                       size_t n) const {
+        bool inFill = false;
+        bool inStroke = false;
+        float coverage = 0;
+        if (!isText(src)) {
+            float delta = 1e10f;
+            for (size_t i = 0; i < n; ++i) {
+                inFill = inFill || (fillEnabled && list[i]->insideFill(px, py));
+                if (strokeActive)
+                    delta = std::min(delta, list[i]->strokeDistance(px, py));
+            }
+            if (strokeActive && strokeWidth > delta) {
+                inStroke = true;
+                coverage = delta <= strokeWidth - 1 ? 1.0f : strokeWidth - delta;
+            }
+        }
+        shade(src, dst, inFill, inStroke, coverage);
     }
 };
 
@@ -330,6 +603,64 @@ template <class PIX, int maxValue> inline PIX storeRounded(float value) {
             return static_cast<PIX>(maxValue);
         return static_cast<PIX>(value + 0.5f);
     }
+}
+
+/// The accurate rounded rectangle: its boundary runs half a pixel outside the positions
+/// left, right, bottom and top.
+struct AccurateRect {
+    AccurateRect(const PlateRect& plate, float cornerSize) {
+        centreX = 0.5f * (plate.left + plate.right);
+        centreY = 0.5f * (plate.bottom + plate.top);
+        const float halfWidth = 0.5f * (plate.right - plate.left) + 0.5f;
+        const float halfHeight = 0.5f * (plate.top - plate.bottom) + 0.5f;
+        // An inverted rectangle (negative margins, an offset past the frame) has no inside
+        // and no edge: nothing is drawn.
+        empty = !(halfWidth > 0 && halfHeight > 0);
+        radius = std::clamp(cornerSize, 0.0f, empty ? 0.0f : std::min(halfWidth, halfHeight));
+        straightX = halfWidth - radius;
+        straightY = halfHeight - radius;
+    }
+
+    /// Signed distance from a pixel position to the plate's boundary, negative inside.
+    float signedDistance(float px, float py) const {
+        const float qx = std::fabs(px - centreX) - straightX;
+        const float qy = std::fabs(py - centreY) - straightY;
+        const float beyond =
+            qx > 0 && qy > 0 ? std::sqrt(qx * qx + qy * qy) : std::max(std::max(qx, qy), 0.0f);
+        return beyond + std::min(std::max(qx, qy), 0.0f) - radius;
+    }
+
+    bool empty = false;
+    float centreX = 0, centreY = 0;
+    float straightX = 0, straightY = 0; ///< half-lengths of the straight parts of the edges
+    float radius = 0;
+};
+
+/// The accurate rectangle's shortcuts; `drawn` false: neither fill nor outline is drawn.
+inline SpanBounds accurateSpanBounds(const AccurateRect& r, double sw, bool drawn) {
+    SpanBounds b;
+    b.valid = spanValuesUsable({r.centreX, r.centreY, r.straightX, r.straightY, r.radius, sw});
+    if (!b.valid)
+        return b;
+    if (r.empty || !drawn) {
+        b.reachBottom = 1; // every row outside
+        b.reachTop = -1;
+        return b;
+    }
+    // The plate's boundary, then the outline and the ramp beyond it, and two to spare.
+    const double outerX = r.straightX + r.radius, outerY = r.straightY + r.radius;
+    const double reach = sw + 0.5 + 2;
+    b.reachLeft = r.centreX - outerX - reach;
+    b.reachRight = r.centreX + outerX + reach;
+    b.reachBottom = r.centreY - outerY - reach;
+    b.reachTop = r.centreY + outerY + reach;
+    // Away from the corners, the distance to the boundary is that to the straight edges.
+    const double inset = r.radius + sw + 0.5 + 2;
+    b.innerLeft = r.centreX - outerX + inset;
+    b.innerRight = r.centreX + outerX - inset;
+    b.innerBottom = r.centreY - outerY + inset;
+    b.innerTop = r.centreY + outerY - inset;
+    return b;
 }
 
 /// The accurate arithmetic: the source composited over the plate, premultiplied, as a
@@ -348,17 +679,7 @@ template <class PIX, int maxValue> struct AccurateShader {
           straight(p.sourceImage && p.sourceImage->getPremultiplication() ==
                                         OFX::AlphaPremultiplication::UnPremultiplied),
           fillEnabled(p.fillEnabled), strokeActive(p.strokeEnabled && p.strokeWidth > 0),
-          strokeWidth(p.strokeWidth) {
-        centreX = 0.5f * (plate.left + plate.right);
-        centreY = 0.5f * (plate.bottom + plate.top);
-        const float halfWidth = 0.5f * (plate.right - plate.left) + 0.5f;
-        const float halfHeight = 0.5f * (plate.top - plate.bottom) + 0.5f;
-        // An inverted rectangle (negative margins, an offset past the frame) has no inside
-        // and no edge: nothing is drawn.
-        empty = !(halfWidth > 0 && halfHeight > 0);
-        radius = std::clamp(p.cornerSize, 0.0f, empty ? 0.0f : std::min(halfWidth, halfHeight));
-        straightX = halfWidth - radius;
-        straightY = halfHeight - radius;
+          strokeWidth(p.strokeWidth), rect(plate, p.cornerSize) {
         for (int c = 0; c < 3; ++c) {
             fill[c] = p.fillColor[c] * p.fillColor[3];
             stroke[c] = p.strokeColor[c] * p.strokeColor[3];
@@ -374,22 +695,10 @@ template <class PIX, int maxValue> struct AccurateShader {
     bool fillEnabled;
     bool strokeActive;
     float strokeWidth;
-    bool empty = false;
-    float centreX = 0, centreY = 0;
-    float straightX = 0, straightY = 0; ///< half-lengths of the straight parts of the edges
-    float radius = 0;
+    AccurateRect rect;
     float fill[4];     ///< premultiplied
     float stroke[4];   ///< premultiplied
     float interior[4]; ///< the plate deep inside the fill
-
-    /// Signed distance from a pixel position to the plate's boundary, negative inside.
-    float signedDistance(float px, float py) const {
-        const float qx = std::fabs(px - centreX) - straightX;
-        const float qy = std::fabs(py - centreY) - straightY;
-        const float beyond =
-            qx > 0 && qy > 0 ? std::sqrt(qx * qx + qy * qy) : std::max(std::max(qx, qy), 0.0f);
-        return beyond + std::min(std::max(qx, qy), 0.0f) - radius;
-    }
 
     static float coverage(float distance) { return std::clamp(0.5f - distance, 0.0f, 1.0f); }
 
@@ -407,11 +716,14 @@ template <class PIX, int maxValue> struct AccurateShader {
     }
 
     void plateAt(float px, float py, float out[4]) const {
-        if (empty) {
+        if (rect.empty) {
             plateFrom(0.0f, 0.0f, out);
             return;
         }
-        const float d = signedDistance(px, py);
+        plateFromDistance(rect.signedDistance(px, py), out);
+    }
+
+    void plateFromDistance(float d, float out[4]) const {
         const float fs = fillEnabled ? coverage(d) : 0.0f;
         const float os = strokeActive ? coverage(std::fabs(d) - strokeWidth) : 0.0f;
         plateFrom(fs, os, out);
@@ -479,30 +791,95 @@ template <class PIX, int maxValue> struct AccurateShader {
     void shadeInterior(const PIX* src, PIX* dst) const { composite(src, dst, interior); }
 
     SpanBounds spanBounds() const {
-        SpanBounds b;
-        const double sw = strokeActive ? strokeWidth : 0.0;
-        b.valid = spanValuesUsable({centreX, centreY, straightX, straightY, radius, sw});
-        if (!b.valid)
-            return b;
-        if (empty || (!fillEnabled && !strokeActive)) {
-            b.reachBottom = 1; // every row outside
-            b.reachTop = -1;
-            return b;
+        return accurateSpanBounds(rect, strokeActive ? strokeWidth : 0.0,
+                                  fillEnabled || strokeActive);
+    }
+
+    /// A plate of the layouts: the rounded rectangle, or touching lines as one shape whose
+    /// boundary runs, like the rectangle's, half a pixel outside the outermost positions.
+    struct Plate {
+        Plate(const Shape& shape, float cornerSize, double sw, bool drawn)
+            : single(shape.size() == 1), rect(shape.front(), cornerSize) {
+            if (single) {
+                bounds.push_back(accurateSpanBounds(rect, sw, drawn));
+                return;
+            }
+            outline = UnionOutline(unionRects(shape, 0.5f), std::max(cornerSize, 0.0f));
+            for (const UnionOutline::Rect& r : outline.rects()) {
+                bounds.push_back(rectSpanBounds(r.left, r.bottom, r.right, r.top, sw + 0.5 + 2,
+                                                outline.radius() + sw + 0.5 + 2));
+                if (!drawn) {
+                    bounds.back().reachBottom = 1; // every row outside
+                    bounds.back().reachTop = -1;
+                }
+            }
         }
-        // The plate's boundary, then the outline and the ramp beyond it, and two to spare.
-        const double outerX = straightX + radius, outerY = straightY + radius;
-        const double reach = sw + 0.5 + 2;
-        b.reachLeft = centreX - outerX - reach;
-        b.reachRight = centreX + outerX + reach;
-        b.reachBottom = centreY - outerY - reach;
-        b.reachTop = centreY + outerY + reach;
-        // Away from the corners, the distance to the boundary is that to the straight edges.
-        const double inset = radius + sw + 0.5 + 2;
-        b.innerLeft = centreX - outerX + inset;
-        b.innerRight = centreX + outerX - inset;
-        b.innerBottom = centreY - outerY + inset;
-        b.innerTop = centreY + outerY - inset;
-        return b;
+        bool empty() const { return single && rect.empty; }
+        float signedDistance(float px, float py) const {
+            if (single)
+                return rect.signedDistance(px, py);
+            const float d = outline.distance(px, py);
+            return outline.inside(px, py) ? -d : d;
+        }
+
+        bool single;
+        AccurateRect rect;
+        UnionOutline outline;
+        std::vector<SpanBounds> bounds; ///< one per rectangle
+    };
+
+    /// The layouts' plates; empty for the single plate of the whole text.
+    std::vector<Plate> plates;
+
+    /// The plate at one position (see Shader::Local).
+    struct Local {
+        float plate[4] = {0, 0, 0, 0};
+    };
+    Local localAt(const Plate& p, float px, float py) const {
+        Local l;
+        if (!p.empty())
+            plateFromDistance(p.signedDistance(px, py), l.plate);
+        return l;
+    }
+    void shadeLocal(const PIX* src, PIX* dst, const Local& l) const {
+        composite(src, dst, l.plate);
+    }
+    void straightColumns(const Plate& p, double& lo, double& hi) const {
+        lo = 1;
+        hi = 0;
+        if (!p.single || p.rect.empty)
+            return;
+        // There the distance is that to the horizontal edges: |px - centre| stays a pixel
+        // and more below what the row's own distance is.
+        const double inset = (strokeActive ? strokeWidth : 0.0) + 3.5;
+        lo = p.rect.centreX - p.rect.straightX + inset;
+        hi = p.rect.centreX + p.rect.straightX - inset;
+    }
+
+    AccurateShader(const TextAutoFrameProcessorBase& p, const PlateSet& set)
+        : AccurateShader(p, set.front().front()) {
+        for (const Shape& shape : set)
+            plates.emplace_back(shape, p.cornerSize, strokeActive ? strokeWidth : 0.0,
+                                fillEnabled || strokeActive);
+    }
+
+    /// The plate over several shapes is that of their union: the least signed distance.
+    /// Plates whose reach excludes the pixel may be left out.
+    void shadeAtPlates(const PIX* src, PIX* dst, float px, float py, const Plate* const* list,
+                       size_t n) const {
+        float d = 0;
+        bool any = false;
+        for (size_t i = 0; i < n; ++i) {
+            if (list[i]->empty())
+                continue;
+            const float di = list[i]->signedDistance(px, py);
+            d = any ? std::min(d, di) : di;
+            any = true;
+        }
+        float plate[4] = {0, 0, 0, 0};
+        if (any)
+            plateFromDistance(d, plate);
+        composite(src, dst, plate);
     }
 };
 

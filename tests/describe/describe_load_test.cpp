@@ -128,7 +128,8 @@ TEST(ModuleLoad, MltLikeHostLoadsDescribesAndInstantiates) {
                                   kOfxActionDescribe, kOfxImageEffectActionDescribeInContext}));
     testhost::Effect& desc = *p.session.contextDescriptor(kFilter);
     EXPECT_EQ(desc.clipNames(), (std::vector<std::string>{"Source", "Output"}));
-    EXPECT_EQ(desc.paramNames().size(), 12u); // the page, ten values and the compositing mode
+    // The page, ten values, the compositing mode, the layout and its line gap.
+    EXPECT_EQ(desc.paramNames().size(), 14u);
     testhost::InstanceResult created = p.session.createInstance(kFilter);
     ASSERT_EQ(created.status, kOfxStatOK);
     ASSERT_NE(created.instance, nullptr);

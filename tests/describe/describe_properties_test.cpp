@@ -18,10 +18,11 @@ using Strings = std::vector<std::string>;
 const Strings kTenParams = {"marginX",     "marginY",           "yOffset",       "cornerSize",
                             "fillEnabled", "fillColor",         "strokeEnabled", "strokeColor",
                             "strokeWidth", "detectionThreshold"};
-// The compositing mode came later: after the ten, so saved projects keep their order.
+// The compositing mode and the layout came later: after the ten, so saved projects keep
+// their order.
 const Strings kParamOrder = [] {
     Strings all = kTenParams;
-    all.push_back("compositing");
+    all.insert(all.end(), {"compositing", "plateLayout", "lineGap"});
     return all;
 }();
 
@@ -38,6 +39,7 @@ const DoubleParam kDoubles[] = {
     {"cornerSize", "角丸サイズ", 0, 0, 100, 0, 100},
     {"strokeWidth", "枠線の幅", 0, 0, 100, 0, 20},
     {"detectionThreshold", "検出しきい値", 0.1, 0, 1, 0, 1},
+    {"lineGap", "行の間隔", 16, 1, 500, 1, 100},
 };
 
 void expectLabels(testhost::PropertySet& props, const std::string& label) {
@@ -110,9 +112,18 @@ void expectContextDescriptor(testhost::Effect& desc) {
     EXPECT_EQ(mode.getInt(kOfxParamPropDefault), 0);
     EXPECT_EQ(mode.getInt(kOfxParamPropAnimates), 0);
 
+    testhost::PropertySet& layout = desc.param("plateLayout").props();
+    EXPECT_EQ(layout.getString(kOfxParamPropType), kOfxParamTypeChoice);
+    expectLabels(layout, "枠の単位");
+    EXPECT_EQ(layout.getStrings("OfxParamPropChoiceOption"), (Strings{"全体", "ブロック", "行"}));
+    EXPECT_EQ(layout.getInt(kOfxParamPropDefault), 0);
+    EXPECT_EQ(layout.getInt(kOfxParamPropAnimates), 0);
+    EXPECT_EQ(desc.param("lineGap").props().getInt(kOfxParamPropAnimates), 0);
+
     // Every parameter has a tooltip: lines in Japanese, then lines in English; the ones
     // measured in pixels say so in both.
-    const Strings inPixels = {"marginX", "marginY", "yOffset", "cornerSize", "strokeWidth"};
+    const Strings inPixels = {"marginX",    "marginY",     "yOffset",
+                              "cornerSize", "strokeWidth", "lineGap"};
     auto ascii = [](const std::string& line) {
         return std::all_of(line.begin(), line.end(),
                            [](char c) { return static_cast<unsigned char>(c) < 0x80; });
@@ -142,6 +153,10 @@ void expectContextDescriptor(testhost::Effect& desc) {
     const std::string modeHint = mode.getString("OfxParamPropHint");
     for (const char* word : {"互換", "正確", "Compatible", "Accurate", "Recommended"})
         EXPECT_NE(modeHint.find(word), std::string::npos) << word;
+    // The layout's hint names its options and the limit on plates.
+    const std::string layoutHint = layout.getString("OfxParamPropHint");
+    for (const char* word : {"全体", "ブロック", "行", "Whole", "Blocks", "Lines", "64"})
+        EXPECT_NE(layoutHint.find(word), std::string::npos) << word;
 }
 
 TEST(Describe, WritesTheEffectItsClipsAndParams) {
@@ -200,7 +215,7 @@ TEST(Describe, WritesRangesBeforeDisplayRangesAndLeavesOutputDefaults) {
         else if (line.find("Set double property OfxParamPropDisplayMin[0]") != std::string::npos)
             order += 'd';
     }
-    EXPECT_EQ(order, "rdrdrdrdrdrd");
+    EXPECT_EQ(order, "rdrdrdrdrdrdrd");
     EXPECT_NE(log.find("Set double property OfxParamPropMax[0] to be 200.000000."),
               std::string::npos);
     EXPECT_NE(log.find("Set double property OfxParamPropDisplayMin[0] to be -50.000000."),

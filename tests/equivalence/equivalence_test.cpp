@@ -80,6 +80,15 @@ Case randomCase(std::mt19937& rng, int extent = 90) {
     c.params["strokeColor"] = {unit(rng), pick({1, -1, 1e30}, 0, 1), unit(rng),
                                pick({1, 1e30}, 0, 1)};
     c.params["compositing"] = {double(rng() % 2)};
+    c.params["plateLayout"] = {double(rng() % 3)};
+    if (c.params["plateLayout"][0] != 0 && rng() % 4 != 0) {
+        // Margins small against the frame, so that the text falls into several plates.
+        c.params["marginX"] = {pick({0, 1, -1}, 0, 4)};
+        c.params["marginY"] = {pick({0, 2, -1}, 0, 6)};
+        c.params["strokeWidth"] = {pick({0, 1, 2.5}, 0, 3)};
+        c.params["detectionThreshold"] = {pick({0.1, 0.5}, 0, 0.6)};
+    }
+    c.params["lineGap"] = {pick({16, 1, 2}, 1, 10)};
     // The accurate arithmetic scales distances; unequal scales included.
     const OfxPointD scales[] = {{1, 1}, {1, 1}, {0.5, 0.5}, {0.25, 0.75}, {0.3, 0.3}};
     c.renderScale = scales[rng() % 5];
@@ -87,31 +96,36 @@ Case randomCase(std::mt19937& rng, int extent = 90) {
 }
 
 /// Random noise with a few solid "glyphs", so that detection finds something most times.
-void fillSource(testhost::Image& image, std::mt19937& rng) {
+void fillSource(testhost::Image& image, std::mt19937& rng, bool sparse = false) {
     const OfxRectI b = image.bounds();
     const int channels = image.channels();
     const double top = image.depth() == Depth::Byte    ? 255
                        : image.depth() == Depth::Short ? 65535
                                                        : 1;
     std::uniform_real_distribution<double> unit(0, 1);
-    const bool quiet = rng() % 2 == 0; // mostly transparent, as text over transparency is
+    // Mostly transparent, as text over transparency is.
+    const bool quiet = rng() % 2 == 0 || sparse;
     for (int y = b.y1; y < b.y2; ++y)
         for (int x = b.x1; x < b.x2; ++x)
             for (int ch = 0; ch < channels; ++ch) {
                 double v = unit(rng) * top;
                 if (quiet)
                     v = unit(rng) < 0.9 ? 0 : v * 0.08;
-                if (image.depth() == Depth::Float && rng() % 50 == 0)
+                if (image.depth() == Depth::Float && rng() % 50 == 0 && !sparse)
                     v = unit(rng) * 3 - 1; // out-of-range floats
                 image.set(x, y, ch, v);
             }
-    for (int glyph = 0; glyph < 3; ++glyph) {
+    // Glyphs of random sizes, so that the layouts find blocks and lines of several widths.
+    const int glyphs = 3 + static_cast<int>(rng() % 4);
+    for (int glyph = 0; glyph < glyphs; ++glyph) {
         if (b.x2 <= b.x1 || b.y2 <= b.y1)
             break;
         const int gx = b.x1 + static_cast<int>(rng() % static_cast<unsigned>(b.x2 - b.x1));
         const int gy = b.y1 + static_cast<int>(rng() % static_cast<unsigned>(b.y2 - b.y1));
-        for (int y = gy; y < std::min(b.y2, gy + 6); ++y)
-            for (int x = gx; x < std::min(b.x2, gx + 4); ++x) {
+        const int gw = glyph < 3 ? 4 : 2 + static_cast<int>(rng() % 30);
+        const int gh = glyph < 3 ? 6 : 1 + static_cast<int>(rng() % 8);
+        for (int y = gy; y < std::min(b.y2, gy + gh); ++y)
+            for (int x = gx; x < std::min(b.x2, gx + gw); ++x) {
                 const double a = top * (0.2 + 0.8 * unit(rng));
                 for (int ch = 0; ch < channels; ++ch)
                     image.set(x, y, ch, ch == channels - 1 ? a : a * unit(rng));
@@ -179,10 +193,15 @@ TEST(FastAndReferenceProcessors, AgreeOnEveryByteOverRandomRenders) {
     Renderer reference(NIMBRA_REFERENCE_BUNDLE);
     std::mt19937 rng(20261208);
     int plates = 0, accurate = 0;
-    for (int i = 0; i < 600; ++i) {
-        const Case c = randomCase(rng);
+    int layouts[3] = {0, 0, 0}; // renders that changed something, per layout
+    int split = 0;              // block and line renders unlike the single plate
+    for (int i = 0; i < 700; ++i) {
+        Case c = randomCase(rng);
         auto source = std::make_shared<testhost::Image>(c.sourceBounds, c.components, c.depth);
-        fillSource(*source, rng);
+        const bool layoutCase = c.params.at("plateLayout")[0] != 0;
+        if (layoutCase && rng() % 2 == 0)
+            c.window = c.destinationBounds; // the plates side by side in one window
+        fillSource(*source, rng, layoutCase && rng() % 4 != 0);
         testhost::Image background(c.destinationBounds, c.components, c.depth);
         fillSource(background, rng);
 
@@ -197,11 +216,75 @@ TEST(FastAndReferenceProcessors, AgreeOnEveryByteOverRandomRenders) {
         const bool changed = actual != Renderer::bytes(background);
         plates += changed;
         accurate += changed && c.params.at("compositing")[0] == 1;
+        const int layout = static_cast<int>(c.params.at("plateLayout")[0]);
+        layouts[layout] += changed;
+        if (layout != 0) {
+            // Did the layout give other plates than the one around all the text?
+            Case whole = c;
+            whole.params["plateLayout"] = {0};
+            int unused = 0;
+            split += fast.render(whole, source, background, unused) != actual;
+        }
     }
     // The comparison means little unless most renders actually changed something, in both
-    // arithmetics.
-    EXPECT_GT(plates, 300);
-    EXPECT_GT(accurate, 120);
+    // arithmetics and every layout.
+    EXPECT_GT(plates, 350);
+    EXPECT_GT(accurate, 140);
+    for (int count : layouts)
+        EXPECT_GT(count, 90);
+    EXPECT_GT(split, 40);
+}
+
+TEST(FastAndReferenceProcessors, AgreeOnBuiltUpLayouts) {
+    // Lines of text of several widths and a logo, so that blocks, lines and joined line
+    // shapes (rounded, outlined, offset) are compared in every mode, depth and layout.
+    Renderer fast(NIMBRA_BUNDLE);
+    Renderer reference(NIMBRA_REFERENCE_BUNDLE);
+    std::mt19937 rng(1414);
+    int joined = 0;
+    for (int i = 0; i < 120; ++i) {
+        Case c = randomCase(rng, 120);
+        c.components = Components::RGBA;
+        c.depth = static_cast<Depth>(i % 3);
+        c.hasSource = true;
+        c.sourceBounds = {0, 0, 160, 120};
+        c.destinationBounds = c.sourceBounds;
+        c.window = i % 4 == 0 ? OfxRectI{20, 10, 150, 100} : c.sourceBounds;
+        c.params["plateLayout"] = {double(i % 3)};
+        c.params["compositing"] = {double((i / 3) % 2)};
+        c.params["marginX"] = {double(rng() % 8)};
+        c.params["marginY"] = {double(rng() % 12) + 0.5 * (rng() % 2)};
+        c.params["lineGap"] = {double(4 + rng() % 12)};
+        c.params["yOffset"] = {double(static_cast<int>(rng() % 9) - 4)};
+        auto source = std::make_shared<testhost::Image>(c.sourceBounds, c.components, c.depth);
+        const double top = c.depth == Depth::Byte ? 255 : c.depth == Depth::Short ? 65535 : 1;
+        int y = 8 + static_cast<int>(rng() % 10);
+        while (y < 100) {
+            const int h = 4 + static_cast<int>(rng() % 12);
+            const int x1 = 10 + static_cast<int>(rng() % 50), x2 = x1 + 10 + rng() % 80;
+            for (int yy = y; yy < std::min(y + h, 120); ++yy)
+                for (int x = x1; x < x2; ++x)
+                    if ((x / 3 + yy) % 5 != 0) // glyph-like gaps
+                        for (int ch = 0; ch < 4; ++ch)
+                            source->set(x, yy, ch, top * 0.9);
+            y += h + 2 + static_cast<int>(rng() % 24);
+        }
+        for (int yy = 100; yy < 110; ++yy) // the logo
+            for (int x = 135; x < 152; ++x)
+                source->set(x, yy, 3, top);
+        testhost::Image background(c.destinationBounds, c.components, c.depth);
+        fillSource(background, rng);
+        int fastAborts = 0, referenceAborts = 0;
+        const auto expected = reference.render(c, source, background, referenceAborts);
+        ASSERT_EQ(fast.render(c, source, background, fastAborts), expected) << "case " << i;
+        EXPECT_EQ(fastAborts, referenceAborts);
+        if (c.params["plateLayout"][0] == 2) {
+            Case blocks = c;
+            blocks.params["plateLayout"] = {1};
+            joined += fast.render(blocks, source, background, fastAborts) != expected;
+        }
+    }
+    EXPECT_GE(joined, 8); // lines drawn unlike their blocks
 }
 
 TEST(FastAndReferenceProcessors, AgreeOnLargeEightBitWindows) {
@@ -210,11 +293,12 @@ TEST(FastAndReferenceProcessors, AgreeOnLargeEightBitWindows) {
     Renderer reference(NIMBRA_REFERENCE_BUNDLE);
     std::mt19937 rng(8);
     int tabled = 0, accurateTabled = 0;
-    for (int i = 0; i < 40; ++i) {
+    for (int i = 0; i < 60; ++i) {
         Case c = randomCase(rng, 420);
         c.components = Components::RGBA;
         c.depth = Depth::Byte;
         c.hasSource = true;
+        c.params["compositing"] = {double(i / 2 % 2)};
         if (i % 2 == 0)
             c.window = c.destinationBounds;
         auto source = std::make_shared<testhost::Image>(c.sourceBounds, c.components, c.depth);

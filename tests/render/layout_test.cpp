@@ -1,0 +1,349 @@
+// Plates per block and per line, on frames built up from rectangles of text: what gets a plate,
+// where the plates stop, and the shape of touching line plates.
+#include "loaded_plugin.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdlib>
+#include <memory>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using testhost::Components;
+using testhost::Depth;
+using testhost::Image;
+using Px = std::array<double, 4>;
+using Settings = std::vector<std::pair<const char*, std::vector<double>>>;
+
+std::string bundleUnderTest() {
+    const char* bundle = std::getenv("NIMBRA_RENDER_BUNDLE");
+    return bundle && *bundle ? bundle : NIMBRA_BUNDLE;
+}
+
+constexpr double kWhole = 0, kBlocks = 1, kLines = 2;
+const Depth kDepths[] = {Depth::Byte, Depth::Short, Depth::Float};
+
+double fullScale(Depth depth) {
+    return depth == Depth::Byte ? 255 : depth == Depth::Short ? 65535 : 1;
+}
+
+/// Text as solid rectangles (x1, y1, x2, y2; half-open) over transparency.
+std::shared_ptr<Image> textFrame(OfxRectI bounds, const std::vector<OfxRectI>& text,
+                                 Depth depth = Depth::Byte) {
+    auto image = std::make_shared<Image>(bounds, Components::RGBA, depth);
+    const double full = fullScale(depth);
+    for (const OfxRectI& r : text)
+        for (int y = r.y1; y < r.y2; ++y)
+            for (int x = r.x1; x < r.x2; ++x)
+                for (int c = 0; c < 4; ++c)
+                    image->set(x, y, c, full);
+    return image;
+}
+
+struct Render {
+    unsigned threads = 1;
+    std::vector<OfxRectI> tiles; ///< empty: the whole frame at once
+};
+
+/// Renders the frame through a fresh instance of the module.
+std::shared_ptr<Image> render(const std::shared_ptr<Image>& source, const Settings& settings,
+                              const Render& how = {}) {
+    nimbra_test::LoadedPlugin p{bundleUnderTest()};
+    testhost::Effect& fx = p.instantiate();
+    const OfxRectI bounds = source->bounds();
+    auto out = p.host.makeImage(bounds, Components::RGBA, source->depth());
+    for (const char* clip : {"Source", "Output"})
+        fx.clip(clip).setFormat(Components::RGBA, source->depth());
+    fx.clip("Source").setImage(source);
+    fx.clip("Output").setImage(out);
+    for (const auto& [name, values] : settings)
+        fx.param(name).setValue(values);
+    p.host.setNumCPUs(how.threads);
+    if (how.tiles.empty()) {
+        EXPECT_EQ(p.session.render(fx, 0, bounds), kOfxStatOK);
+    } else {
+        for (const OfxRectI& tile : how.tiles)
+            EXPECT_EQ(p.session.render(fx, 0, tile), kOfxStatOK);
+    }
+    EXPECT_TRUE(p.host.allImagesReleased());
+    EXPECT_TRUE(out->guardsIntact());
+    return out;
+}
+
+Px at(const Image& image, int x, int y) {
+    return {image.get(x, y, 0), image.get(x, y, 1), image.get(x, y, 2), image.get(x, y, 3)};
+}
+
+bool same(const Image& a, const Image& b) {
+    const OfxRectI r = a.bounds();
+    for (int y = r.y1; y < r.y2; ++y)
+        for (int x = r.x1; x < r.x2; ++x)
+            if (at(a, x, y) != at(b, x, y))
+                return false;
+    return true;
+}
+
+/// Groups of touching (side by side) pixels that something covers: the plates, as seen.
+int plateCount(const Image& out) {
+    const OfxRectI r = out.bounds();
+    const int w = r.x2 - r.x1, h = r.y2 - r.y1;
+    std::vector<char> seen(static_cast<size_t>(w * h), 0);
+    int count = 0;
+    std::vector<std::pair<int, int>> stack;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            if (seen[static_cast<size_t>(y * w + x)] || out.get(x + r.x1, y + r.y1, 3) == 0)
+                continue;
+            ++count;
+            stack.push_back({x, y});
+            seen[static_cast<size_t>(y * w + x)] = 1;
+            while (!stack.empty()) {
+                const auto [px, py] = stack.back();
+                stack.pop_back();
+                const int next[4][2] = {{px + 1, py}, {px - 1, py}, {px, py + 1}, {px, py - 1}};
+                for (const auto& n : next) {
+                    if (n[0] < 0 || n[1] < 0 || n[0] >= w || n[1] >= h)
+                        continue;
+                    const size_t i = static_cast<size_t>(n[1] * w + n[0]);
+                    if (!seen[i] && out.get(n[0] + r.x1, n[1] + r.y1, 3) != 0) {
+                        seen[i] = 1;
+                        stack.push_back({n[0], n[1]});
+                    }
+                }
+            }
+        }
+    return count;
+}
+
+// A logo in the top-right corner and a subtitle at the bottom of a 400×240 frame.
+const OfxRectI kFrame{0, 0, 400, 240};
+const OfxRectI kLogo{340, 200, 380, 220};
+const OfxRectI kSubtitle{60, 30, 300, 70};
+
+TEST(PlateLayouts, LogoAndSubtitleGetTwoPlatesAndNothingBetween) {
+    const auto source = textFrame(kFrame, {kLogo, kSubtitle});
+    for (double mode : {0.0, 1.0}) {
+        SCOPED_TRACE(mode);
+        const auto whole = render(source, {{"compositing", {mode}}});
+        EXPECT_EQ(plateCount(*whole), 1);
+        EXPECT_EQ(at(*whole, 200, 150), (Px{0, 0, 0, 255})); // the one plate covers the middle
+
+        for (double layout : {kBlocks, kLines}) {
+            SCOPED_TRACE(layout);
+            const auto out = render(source, {{"compositing", {mode}}, {"plateLayout", {layout}}});
+            EXPECT_EQ(plateCount(*out), 2);
+            // Each plate is the single plate of its own text: margins 40 and 20.
+            EXPECT_EQ(at(*out, 300, 210), (Px{0, 0, 0, 255}));
+            EXPECT_EQ(at(*out, 299, 210)[3], 0);
+            EXPECT_EQ(at(*out, 200, 89), (Px{0, 0, 0, 255}));
+            EXPECT_EQ(at(*out, 200, 90)[3], 0);
+            // Between the plates, every pixel is the source's.
+            for (int y = 90; y < 180; ++y)
+                for (int x = 0; x < 400; ++x)
+                    ASSERT_EQ(at(*out, x, y), (Px{0, 0, 0, 0})) << x << "," << y;
+        }
+    }
+}
+
+// Two subtitle lines 40 px tall with 24 rows between them: two lines at the default
+// settings, whose plates (margins 20) overlap and so form one shape.
+const OfxRectI kWideLine{60, 40, 300, 80};
+const OfxRectI kNarrowLine{140, 104, 220, 144};
+
+TEST(PlateLayouts, TouchingLinesFitTheirWidthsAndShareOneOutline) {
+    const auto source = textFrame({0, 0, 360, 200}, {kWideLine, kNarrowLine});
+    for (double mode : {0.0, 1.0}) {
+        SCOPED_TRACE(mode);
+        const Settings settings = {{"compositing", {mode}}, {"strokeWidth", {2}}};
+        Settings lines = settings;
+        lines.push_back({"plateLayout", {kLines}});
+        const auto out = render(source, lines);
+        const Px fill{0, 0, 0, 255}, outline{255, 255, 255, 255}, nothing{0, 0, 0, 0};
+        EXPECT_EQ(plateCount(*out), 1);
+        // The plates: wide [20, 339] × [20, 99], narrow [100, 259] × [84, 163].
+        EXPECT_EQ(at(*out, 60, 140), nothing) << "beside the narrow line";
+        EXPECT_EQ(at(*out, 40, 60), fill);
+        EXPECT_EQ(at(*out, 97, 140), nothing);
+        EXPECT_EQ(at(*out, 100, 140), outline);
+        EXPECT_EQ(at(*out, 102, 140), fill);
+        // No outline where the plates overlap or meet: across the seam, fill only.
+        for (int y = 80; y < 104; ++y)
+            for (int x = 103; x < 257; ++x)
+                ASSERT_EQ(at(*out, x, y), fill) << x << "," << y;
+        // The outline runs all round the joined shape: every pixel on the union's edge.
+        auto inUnion = [](int x, int y) {
+            return (x >= 20 && x <= 339 && y >= 20 && y <= 99) ||
+                   (x >= 100 && x <= 259 && y >= 84 && y <= 163);
+        };
+        int edge = 0;
+        for (int y = 20; y <= 163; ++y)
+            for (int x = 20; x <= 339; ++x) {
+                if (!inUnion(x, y) || (inUnion(x - 1, y) && inUnion(x + 1, y) &&
+                                       inUnion(x, y - 1) && inUnion(x, y + 1)))
+                    continue;
+                ++edge;
+                ASSERT_EQ(at(*out, x, y), outline) << x << "," << y;
+            }
+        EXPECT_GT(edge, 800);
+
+        // The same text as a block: one rectangle, filled beside the narrow line.
+        Settings blocks = settings;
+        blocks.push_back({"plateLayout", {kBlocks}});
+        EXPECT_EQ(at(*render(source, blocks), 60, 140), fill);
+    }
+}
+
+TEST(PlateLayouts, RoundedJoinedShapeKeepsItsSeamFilled) {
+    // Rounded corners on the joined shape: the outer corners are cut, the seam is not.
+    const auto source = textFrame({0, 0, 360, 200}, {kWideLine, kNarrowLine});
+    for (double mode : {0.0, 1.0}) {
+        SCOPED_TRACE(mode);
+        const auto out = render(source, {{"compositing", {mode}},
+                                         {"plateLayout", {kLines}},
+                                         {"cornerSize", {12}},
+                                         {"strokeWidth", {2}}});
+        EXPECT_EQ(plateCount(*out), 1);
+        EXPECT_EQ(at(*out, 20, 20)[3], 0);   // the wide plate's lower-left corner, cut
+        EXPECT_EQ(at(*out, 100, 163)[3], 0); // the narrow plate's upper-left corner, cut
+        EXPECT_EQ(at(*out, 100, 84), (Px{0, 0, 0, 255})) << "hidden corner of the narrow line";
+        EXPECT_EQ(at(*out, 180, 92), (Px{0, 0, 0, 255}));
+    }
+}
+
+TEST(PlateLayouts, VerticallySplitGlyphStaysOneLine) {
+    // "二" 40 px tall: two strokes with 12 rows between them; an accent 5 rows above a letter.
+    const std::vector<OfxRectI> two = {{100, 50, 140, 56}, {96, 68, 144, 74}};
+    const std::vector<OfxRectI> accent = {{100, 50, 120, 80}, {106, 86, 114, 90}};
+    for (const auto& glyph : {two, accent}) {
+        const auto source = textFrame({0, 0, 240, 140}, glyph);
+        for (double mode : {0.0, 1.0}) {
+            SCOPED_TRACE(mode);
+            const auto whole = render(source, {{"compositing", {mode}}, {"marginY", {2}}});
+            const auto lines = render(
+                source, {{"compositing", {mode}}, {"marginY", {2}}, {"plateLayout", {kLines}}});
+            EXPECT_TRUE(same(*whole, *lines));
+            // A gap setting below the glyph's own gap splits it: the comparison can fail.
+            const auto split = render(source, {{"compositing", {mode}},
+                                               {"marginY", {2}},
+                                               {"plateLayout", {kLines}},
+                                               {"lineGap", {4}}});
+            EXPECT_FALSE(same(*whole, *split));
+            EXPECT_EQ(plateCount(*split), 2);
+        }
+    }
+}
+
+TEST(PlateLayouts, LinesOfOneBlockThatDoNotTouchGetSeparatePlates) {
+    // An invisible outline 6 wide keeps both lines in one block (its reach counts), while
+    // the line plates, margins 4, stay 10 rows apart.
+    const auto source = textFrame({0, 0, 240, 140}, {{40, 30, 200, 50}, {40, 68, 200, 88}});
+    for (double mode : {0.0, 1.0}) {
+        SCOPED_TRACE(mode);
+        const Settings common = {{"compositing", {mode}},
+                                 {"marginY", {4}},
+                                 {"strokeWidth", {6}},
+                                 {"strokeColor", {1, 1, 1, 0}}};
+        Settings blocks = common, lines = common;
+        blocks.push_back({"plateLayout", {kBlocks}});
+        lines.push_back({"plateLayout", {kLines}});
+        EXPECT_EQ(at(*render(source, blocks), 120, 59), (Px{0, 0, 0, 255}));
+        const auto out = render(source, lines);
+        EXPECT_EQ(at(*out, 120, 59), (Px{0, 0, 0, 0}));
+        EXPECT_EQ(at(*out, 201, 40), (Px{0, 0, 0, 255})); // 7 inside the first line's plate
+        EXPECT_EQ(at(*out, 201, 78), (Px{0, 0, 0, 255})); // and the second's
+    }
+}
+
+TEST(PlateLayouts, SpecksAndNoiseGiveABoundedNumberOfPlates) {
+    std::mt19937 rng(14);
+    // A few specks far apart: a plate each.
+    std::vector<OfxRectI> few;
+    for (int i = 0; i < 6; ++i)
+        few.push_back({20 + 60 * i, 100, 21 + 60 * i, 101});
+    const Settings tight = {{"marginX", {2}}, {"marginY", {2}}};
+    Settings blocks = tight;
+    blocks.push_back({"plateLayout", {kBlocks}});
+    EXPECT_EQ(plateCount(*render(textFrame({0, 0, 400, 200}, few), blocks)), 6);
+
+    // Thousands of specks: more blocks than the limit, so the one plate around them all.
+    std::vector<OfxRectI> specks;
+    for (int i = 0; i < 3000; ++i) {
+        const int x = static_cast<int>(rng() % 400), y = static_cast<int>(rng() % 300);
+        specks.push_back({x, y, x + 1, y + 1});
+    }
+    const auto noise = textFrame({0, 0, 400, 300}, specks);
+    for (double mode : {0.0, 1.0}) {
+        SCOPED_TRACE(mode);
+        const Settings none = {{"compositing", {mode}}, {"marginX", {0}}, {"marginY", {0}}};
+        const auto whole = render(noise, none);
+        for (double layout : {kBlocks, kLines}) {
+            Settings s = none;
+            s.push_back({"plateLayout", {layout}});
+            EXPECT_TRUE(same(*whole, *render(noise, s))) << layout;
+        }
+    }
+
+    // One block of many thin lines (a gap of 1 row splits them): more lines than the limit,
+    // so the block's plate.
+    std::vector<OfxRectI> stripes;
+    for (int i = 0; i < 100; ++i)
+        stripes.push_back({50, 20 + 2 * i, 150, 21 + 2 * i});
+    const auto striped = textFrame({0, 0, 200, 240}, stripes);
+    const auto asBlock = render(striped, {{"plateLayout", {kBlocks}}});
+    const auto asLines = render(striped, {{"plateLayout", {kLines}}, {"lineGap", {1}}});
+    EXPECT_TRUE(same(*asBlock, *asLines));
+    // Fewer stripes than the limit do split.
+    stripes.resize(20);
+    const auto fewStripes = textFrame({0, 0, 200, 240}, stripes);
+    EXPECT_FALSE(same(
+        *render(fewStripes, {{"plateLayout", {kBlocks}}}),
+        *render(
+            fewStripes,
+            {{"plateLayout", {kLines}}, {"lineGap", {1}}, {"marginY", {0}}, {"marginX", {0}}})));
+}
+
+TEST(PlateLayouts, ThreadCountsAndTilesDoNotChangePixels) {
+    const auto source = textFrame(kFrame, {kLogo, {60, 30, 300, 60}, {120, 80, 240, 110}});
+    const std::vector<OfxRectI> tiles = {
+        {0, 0, 200, 120}, {200, 0, 400, 120}, {0, 120, 200, 240}, {200, 120, 400, 240}};
+    for (double mode : {0.0, 1.0})
+        for (double layout : {kBlocks, kLines}) {
+            SCOPED_TRACE(std::to_string(mode) + " " + std::to_string(layout));
+            const Settings s = {{"compositing", {mode}},
+                                {"plateLayout", {layout}},
+                                {"cornerSize", {9}},
+                                {"strokeWidth", {2.5}},
+                                {"fillColor", {0.2, 0.3, 0.4, 0.7}}};
+            const auto one = render(source, s, {1, {}});
+            EXPECT_EQ(plateCount(*one), layout == kBlocks ? 2 : 2);
+            for (unsigned threads : {2u, 8u})
+                EXPECT_TRUE(same(*one, *render(source, s, {threads, {}}))) << threads;
+            EXPECT_TRUE(same(*one, *render(source, s, {3, tiles})));
+        }
+}
+
+TEST(PlateLayouts, EveryLayoutWithEveryDepth) {
+    for (Depth depth : kDepths) {
+        const double full = fullScale(depth);
+        const auto source = textFrame(kFrame, {kLogo, kSubtitle}, depth);
+        for (double mode : {0.0, 1.0})
+            for (double layout : {kWhole, kBlocks, kLines}) {
+                SCOPED_TRACE(std::to_string(full) + " " + std::to_string(mode) + " " +
+                             std::to_string(layout));
+                const auto out = render(source, {{"compositing", {mode}},
+                                                 {"plateLayout", {layout}},
+                                                 {"fillColor", {1, 0, 0, 1}}});
+                EXPECT_EQ(at(*out, 200, 80), (Px{full, 0, 0, full}));
+                EXPECT_EQ(at(*out, 320, 210), (Px{full, 0, 0, full}));
+                EXPECT_EQ(at(*out, 100, 50), (Px{full, full, full, full})); // text
+                EXPECT_EQ(at(*out, 200, 150)[3], layout == kWhole ? full : 0);
+            }
+    }
+}
+
+} // namespace
