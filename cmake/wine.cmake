@@ -23,8 +23,11 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
         '@NIMBRA_WINE@' >/dev/null 2>&1
 fi
 # One server for the whole test run, kept for half a minute after each program: starting it
-# anew for every test would cost seconds each.
+# anew for every test would cost seconds each. Wine's own background processes start with
+# the server and live as long as it does; started here, away from the test's output, they do
+# not hold CTest's pipes open (CTest would wait for them until the server exits).
 '@NIMBRA_WINESERVER@' -p30 >/dev/null 2>&1 || true
+'@NIMBRA_WINE@' cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
 exec '@NIMBRA_WINE@' "$@"
 ]=])
 file(CHMOD "${NIMBRA_WINE_RUN}" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
