@@ -195,6 +195,51 @@ TEST(PlateLayouts, TouchingLinesFitTheirWidthsAndShareOneOutline) {
         Settings blocks = settings;
         blocks.push_back({"plateLayout", {kBlocks}});
         EXPECT_EQ(at(*render(source, blocks), 60, 140), fill);
+
+        // lineGap is the least number of empty rows that parts lines: 24 parts these, 25 not.
+        Settings gap24 = lines, gap25 = lines;
+        gap24.push_back({"lineGap", {24}});
+        gap25.push_back({"lineGap", {25}});
+        EXPECT_EQ(at(*render(source, gap24), 60, 140), nothing);
+        EXPECT_EQ(at(*render(source, gap25), 60, 140), fill);
+    }
+}
+
+// Line plates that only just meet (the narrow one starts on the row above the wide one's top)
+// are one shape too: no outline along the row where they meet.
+TEST(PlateLayouts, LinePlatesThatJustMeetShareOneOutline) {
+    // Text rows 40..79 and 120..159: 40 empty rows; plates (margins 20) end at row 99 and
+    // start at row 100.
+    const auto source = textFrame({0, 0, 360, 200}, {kWideLine, {140, 120, 220, 160}});
+    for (double mode : {0.0, 1.0}) {
+        SCOPED_TRACE(mode);
+        const auto out = render(
+            source, {{"compositing", {mode}}, {"strokeWidth", {2}}, {"plateLayout", {kLines}}});
+        EXPECT_EQ(plateCount(*out), 1);
+        for (int y = 95; y < 105; ++y)
+            for (int x = 110; x < 250; ++x)
+                ASSERT_EQ(at(*out, x, y), (Px{0, 0, 0, 255})) << x << "," << y;
+        EXPECT_EQ(at(*out, 97, 104), (Px{0, 0, 0, 0}));          // beside the narrow plate
+        EXPECT_EQ(at(*out, 100, 104), (Px{255, 255, 255, 255})); // its outline
+    }
+}
+
+// Plates whose fills stay apart but whose outlines would overlap are one block: the outline
+// counts in the reach, sideways as well as up and down.
+TEST(PlateLayouts, OutlinesThatWouldOverlapJoinTheirBlocks) {
+    // Pieces 60 columns apart; margins 5 sideways (10 columns) leave 40 columns between the
+    // fills, which outlines 21 wide on each side would cover; margins 30 up and down keep the
+    // middle row clear of the top and bottom outlines.
+    const auto source = textFrame({0, 0, 200, 100}, {{40, 40, 60, 60}, {120, 40, 140, 60}});
+    for (double mode : {0.0, 1.0}) {
+        SCOPED_TRACE(mode);
+        const auto out = render(source, {{"compositing", {mode}},
+                                         {"marginX", {5}},
+                                         {"marginY", {30}},
+                                         {"strokeWidth", {21}},
+                                         {"plateLayout", {kBlocks}}});
+        EXPECT_EQ(plateCount(*out), 1);
+        EXPECT_EQ(at(*out, 90, 50), (Px{0, 0, 0, 255})); // one fill from piece to piece
     }
 }
 
@@ -297,6 +342,19 @@ TEST(PlateLayouts, SpecksAndNoiseGiveABoundedNumberOfPlates) {
     const auto asBlock = render(striped, {{"plateLayout", {kBlocks}}});
     const auto asLines = render(striped, {{"plateLayout", {kLines}}, {"lineGap", {1}}});
     EXPECT_TRUE(same(*asBlock, *asLines));
+    // The same with stripes of two widths, close enough for one block (margins 0 and 1) but
+    // parted into lines by every empty row: as lines they would leave notches at the narrow
+    // stripes; beyond the limit they get the block's plate.
+    std::vector<OfxRectI> alternating;
+    for (int i = 0; i < 100; ++i)
+        alternating.push_back({i % 2 ? 70 : 50, 20 + 2 * i, i % 2 ? 130 : 150, 21 + 2 * i});
+    const auto notched = textFrame({0, 0, 200, 240}, alternating);
+    const Settings thin = {{"marginX", {0}}, {"marginY", {1}}};
+    Settings thinBlock = thin, thinLines = thin;
+    thinBlock.push_back({"plateLayout", {kBlocks}});
+    thinLines.push_back({"plateLayout", {kLines}});
+    thinLines.push_back({"lineGap", {1}});
+    EXPECT_TRUE(same(*render(notched, thinBlock), *render(notched, thinLines)));
     // Fewer stripes than the limit do split.
     stripes.resize(20);
     const auto fewStripes = textFrame({0, 0, 200, 240}, stripes);
