@@ -24,8 +24,8 @@ cmake --build --preset win64 -j "$jobs"
 ctest --preset win64 -j "$jobs"
 # Say by name what the Windows run leaves out, and why.
 echo "Not run under Wine: nimbra-render's tests (Debian ships no libpng or OpenEXR for MinGW):"
-comm -23 <(ctest --test-dir build -N | sed -n 's/^ *Test *#[0-9]*: //p' | sort) \
-         <(ctest --test-dir build-win64 -N | sed -n 's/^ *Test *#[0-9]*: //p' | sort) |
+listed() { ctest --test-dir "$1" -N | sed -n 's/^ *Test *#[0-9]*: \([^ ]*\).*/\1/p' | sort; }
+comm -23 <(listed build) <(listed build-win64) |
     sed 's/^/    /'
 
 step "clang and libc++, warnings as errors: the nearest stand-in here for Apple's toolchain"

@@ -110,7 +110,12 @@ INSTANTIATE_TEST_SUITE_P(
                                          Layout{"grayalpha", PNG_COLOR_TYPE_GRAY_ALPHA, 2},
                                          Layout{"rgb", PNG_COLOR_TYPE_RGB, 3},
                                          Layout{"rgba", PNG_COLOR_TYPE_RGBA, 4}),
-                       ::testing::Values(8, 16)));
+                       ::testing::Values(8, 16)),
+    // Test names such as AllLayouts/PngLayouts.ReadAsRgbaTopRowFirst/grayalpha16, the same in
+    // every run (the default would print the layout's bytes, a pointer among them).
+    [](const ::testing::TestParamInfo<std::tuple<Layout, int>>& info) {
+        return std::string(std::get<0>(info.param).name) + std::to_string(std::get<1>(info.param));
+    });
 
 Raster ramp(int width, int height, int levels) {
     Raster image;
