@@ -97,19 +97,8 @@ public:
             plate_ = parametersFinite() ? detectPlateRect() : PlateRect{};
             if (!plate_.found)
                 return;
-            switch (compositing) {
-            case Compositing::Accurate:
-                accurate_.emplace(*this, plate_);
-                prepareDrawing(*accurate_);
-                draw_ = &TextAutoFrameProcessor::drawPlate<Accurate>;
-                break;
-            case Compositing::Compatible:
-            default:
-                compatible_.emplace(*this, plate_);
-                prepareDrawing(*compatible_);
-                draw_ = &TextAutoFrameProcessor::drawPlate<Compatible>;
-                break;
-            }
+            chooseShader(plate_, &TextAutoFrameProcessor::drawPlate<Accurate>,
+                         &TextAutoFrameProcessor::drawPlate<Compatible>);
         }
     }
 
@@ -598,17 +587,27 @@ private:
         plates_ = parametersFinite() ? detectPlates() : plate::PlateSet{};
         if (plates_.empty())
             return;
+        chooseShader(plates_, &TextAutoFrameProcessor::drawPlates<Accurate>,
+                     &TextAutoFrameProcessor::drawPlates<Compatible>);
+    }
+
+    using Drawing = void (TextAutoFrameProcessor::*)(const OfxRectI&);
+
+    /// Makes the shader of the render's compositing mode for the detected plates, once per
+    /// render, and the drawing that goes with it.
+    template <class Plates>
+    void chooseShader(const Plates& plates, Drawing accurateDrawing, Drawing compatibleDrawing) {
         switch (compositing) {
         case Compositing::Accurate:
-            accurate_.emplace(*this, plates_);
+            accurate_.emplace(*this, plates);
             prepareDrawing(*accurate_);
-            draw_ = &TextAutoFrameProcessor::drawPlates<Accurate>;
+            draw_ = accurateDrawing;
             break;
         case Compositing::Compatible:
         default:
-            compatible_.emplace(*this, plates_);
+            compatible_.emplace(*this, plates);
             prepareDrawing(*compatible_);
-            draw_ = &TextAutoFrameProcessor::drawPlates<Compatible>;
+            draw_ = compatibleDrawing;
             break;
         }
     }
@@ -889,7 +888,7 @@ private:
     std::optional<Compatible> compatible_;
     std::optional<Accurate> accurate_;
     /// The drawing of the chosen arithmetic; null: copy the source.
-    void (TextAutoFrameProcessor::*draw_)(const OfxRectI&) = nullptr;
+    Drawing draw_ = nullptr;
     plate::SpanBounds spans_;
     bool useTables_ = false;
     static constexpr long long kTablePixels = 1 << 16;
