@@ -1,24 +1,35 @@
-// Render cost through the in-process host, side by side with what bounds it: a memcpy of the
-// source into the destination (the least any render that reads one and writes the other
-// can cost) and the straightforward reference processors. Compare ratios within one run.
+// Render cost through the in-process host, each render measured against what bounds it: a
+// memcpy of the same source into the same destination, split into bands over as many threads
+// as the render is given (the least any render that reads one and writes the other can cost).
+// The two alternate within every benchmark, so their ratio (counter `x_memcpy`) is measured
+// under the same load; only ratios mean anything on a shared machine.
+//
+// NIMBRA_BENCH_BEFORE=<bundle folder> adds every frame case once more for that module, right
+// after its own, so that two builds are compared in one run.
 #include "host.h"
 #include "module.h"
 #include "session.h"
 
 #include <benchmark/benchmark.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
 using testhost::Components;
 using testhost::Depth;
+using Clock = std::chrono::steady_clock;
 
 /// Text-like content: glyph blocks covering about 40% of a band that takes a quarter of the
 /// frame, so about 10% of the pixels are text and the plate is about a quarter of the frame.
+/// The glyphs stand in rows with empty rows between them: one block, one line per row.
 void drawText(testhost::Image& image) {
     const int w = image.width(), h = image.height();
     const double top = image.depth() == Depth::Byte    ? 255
@@ -36,8 +47,8 @@ void drawText(testhost::Image& image) {
 }
 
 struct Fixture {
-    Fixture(const std::string& bundle, int width, int height, Depth depth, int compositing = 0,
-            int layout = 0)
+    Fixture(const std::string& bundle, int width, int height, Depth depth, int compositing,
+            int layout)
         : module(bundle, true), session(host, module.plugin(0)) {
         if (!module.ok())
             throw std::runtime_error(module.error());
@@ -69,59 +80,95 @@ struct Fixture {
     std::shared_ptr<testhost::Image> source, destination;
 };
 
-Depth depthOf(int64_t code) { return static_cast<Depth>(code); }
-
-void renderBench(benchmark::State& state, const char* bundle) {
-    const int width = static_cast<int>(state.range(0));
-    const int height = width * 9 / 16;
-    Fixture f(bundle, width, height, depthOf(state.range(1)));
-    f.host.setNumCPUs(static_cast<unsigned>(state.range(2)));
-    f.host.makeCurrent();
-    for (auto _ : state) {
-        if (f.session.render(*f.instance, 0, {0, 0, width, height}) != kOfxStatOK)
-            state.SkipWithError("render failed");
+/// Copies the source into the destination, the rows split into `threads` bands each copied
+/// by a thread of its own (started per copy, as the test host starts them per render), row
+/// by row: on this machine faster than one memcpy per band.
+void copyFrame(testhost::Image& source, testhost::Image& destination, unsigned threads) {
+    const int height = source.height();
+    const size_t row = size_t(source.width()) * source.pixelBytes();
+    auto band = [&](unsigned i) {
+        const int y1 = int(int64_t(height) * i / threads),
+                  y2 = int(int64_t(height) * (i + 1) / threads);
+        if (y1 >= y2)
+            return;
+        for (int y = y1; y < y2; ++y)
+            std::memcpy(destination.pixel(0, y), source.pixel(0, y), row);
+    };
+    if (threads <= 1) {
+        band(0);
+        return;
     }
-    state.SetBytesProcessed(state.iterations() * 2 * int64_t(width) * height *
-                            f.source->pixelBytes());
+    std::vector<std::thread> workers;
+    for (unsigned i = 1; i < threads; ++i)
+        workers.emplace_back(band, i);
+    band(0);
+    for (std::thread& t : workers)
+        t.join();
 }
 
-void BM_Render(benchmark::State& state) { renderBench(state, NIMBRA_BUNDLE); }
+double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
-// The two compositing modes side by side. Arguments: depth, mode (0 compatible, 1 accurate),
-// threads; 3840 × 2160.
-void BM_Compositing(benchmark::State& state) {
-    const int width = 3840, height = 2160;
-    Fixture f(NIMBRA_BUNDLE, width, height, depthOf(state.range(0)),
-              static_cast<int>(state.range(1)));
-    f.host.setNumCPUs(static_cast<unsigned>(state.range(2)));
+struct Case {
+    int width, depth, compositing, layout;
+    unsigned threads;
+};
+
+/// One frame case. Each iteration renders twice and copies the frame twice on as many
+/// threads, timing only the second of each: a render after a render and a copy after a copy,
+/// as each runs in a sequence of its own (a copy right after a render runs a third slower
+/// here, as it first writes back what the render left in the cache). The render's time is
+/// the one reported; `x_memcpy` is the render's total time over the copies'.
+void frameBench(benchmark::State& state, std::string bundle, Case c) {
+    const int height = c.width * 9 / 16;
+    Fixture f(bundle, c.width, height, static_cast<Depth>(c.depth), c.compositing, c.layout);
+    f.host.setNumCPUs(c.threads);
     f.host.makeCurrent();
+    const OfxRectI window{0, 0, c.width, height};
+    // Warm: every page of both buffers touched.
+    copyFrame(*f.source, *f.destination, c.threads);
+    double render = 0, copy = 0;
     for (auto _ : state) {
-        if (f.session.render(*f.instance, 0, {0, 0, width, height}) != kOfxStatOK)
+        if (f.session.render(*f.instance, 0, window) != kOfxStatOK) {
             state.SkipWithError("render failed");
+            return;
+        }
+        const Clock::time_point t0 = Clock::now();
+        const OfxStatus status = f.session.render(*f.instance, 0, window);
+        const Clock::time_point t1 = Clock::now();
+        copyFrame(*f.source, *f.destination, c.threads);
+        benchmark::ClobberMemory();
+        const Clock::time_point t2 = Clock::now();
+        copyFrame(*f.source, *f.destination, c.threads);
+        benchmark::ClobberMemory();
+        const Clock::time_point t3 = Clock::now();
+        if (status != kOfxStatOK) {
+            state.SkipWithError("render failed");
+            return;
+        }
+        render += seconds(t1 - t0);
+        copy += seconds(t3 - t2);
+        state.SetIterationTime(seconds(t1 - t0));
     }
-    state.SetBytesProcessed(state.iterations() * 2 * int64_t(width) * height *
-                            f.source->pixelBytes());
+    state.counters["memcpy_ms"] = 1e3 * copy / double(state.iterations());
+    state.counters["x_memcpy"] = render / copy;
 }
-// The plate layouts against the one plate. Arguments: layout (0 whole, 1 blocks, 2 lines),
-// depth, compositing mode; 3840 × 2160, two threads. The frame's text is rows of glyphs with
-// empty rows between them: one block, and a line per row of glyphs.
-void BM_Layout(benchmark::State& state) {
-    const int width = 3840, height = 2160;
-    Fixture f(NIMBRA_BUNDLE, width, height, depthOf(state.range(1)),
-              static_cast<int>(state.range(2)), static_cast<int>(state.range(0)));
+
+/// The frame with the straightforward reference processors, for scale.
+void referenceBench(benchmark::State& state) {
+    const int width = static_cast<int>(state.range(0)), height = width * 9 / 16;
+    Fixture f(NIMBRA_REFERENCE_BUNDLE, width, height, static_cast<Depth>(state.range(1)), 0, 0);
     f.host.setNumCPUs(2);
     f.host.makeCurrent();
     for (auto _ : state) {
         if (f.session.render(*f.instance, 0, {0, 0, width, height}) != kOfxStatOK)
             state.SkipWithError("render failed");
     }
-    state.SetBytesProcessed(state.iterations() * 2 * int64_t(width) * height *
-                            f.source->pixelBytes());
 }
+
 // A frame of specks (one pixel in a hundred, margins 0): far more blocks than plates allowed,
 // so every layout falls back to the one plate; what it costs to find that out. Argument:
 // layout. 3840 × 2160, 8-bit, compatible, two threads.
-void BM_LayoutNoise(benchmark::State& state) {
+void layoutNoiseBench(benchmark::State& state) {
     const int width = 3840, height = 2160;
     Fixture f(NIMBRA_BUNDLE, width, height, Depth::Byte, 0, static_cast<int>(state.range(0)));
     for (int y = 0; y < height; ++y)
@@ -137,48 +184,59 @@ void BM_LayoutNoise(benchmark::State& state) {
             state.SkipWithError("render failed");
     }
 }
-void BM_Reference(benchmark::State& state) { renderBench(state, NIMBRA_REFERENCE_BUNDLE); }
 
-void BM_Memcpy(benchmark::State& state) {
-    const int width = static_cast<int>(state.range(0));
-    const int height = width * 9 / 16;
-    testhost::Image source({0, 0, width, height}, Components::RGBA, depthOf(state.range(1)));
-    testhost::Image destination({0, 0, width, height}, Components::RGBA, depthOf(state.range(1)));
-    drawText(source);
-    const size_t row = size_t(width) * source.pixelBytes();
-    for (auto _ : state) {
-        for (int y = 0; y < height; ++y)
-            std::memcpy(destination.pixel(0, y), source.pixel(0, y), row);
-        benchmark::ClobberMemory();
-    }
-    state.SetBytesProcessed(state.iterations() * 2 * int64_t(row) * height);
+const char* const kDepths[] = {"8-bit", "16-bit", "float"};
+const char* const kModes[] = {"compatible", "accurate"};
+const char* const kLayouts[] = {"whole", "blocks", "lines"};
+
+void registerFrame(const std::string& tag, const std::string& bundle, Case c) {
+    const std::string name = "frame/" + std::to_string(c.width) + "x" +
+                             std::to_string(c.width * 9 / 16) + "/" + kDepths[c.depth] + "/" +
+                             kModes[c.compositing] + "/" + kLayouts[c.layout] + "/" +
+                             std::to_string(c.threads) + "cpu" + tag;
+    benchmark::RegisterBenchmark(name.c_str(), frameBench, bundle, c)
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
 }
 
-// Arguments: width (height is 9/16 of it), depth (0 byte, 1 short, 2 float), threads.
-void sizes(benchmark::internal::Benchmark* b, bool threads) {
+void registerAll() {
+    const char* before = std::getenv("NIMBRA_BENCH_BEFORE");
+    auto both = [&](Case c) {
+        registerFrame("", NIMBRA_BUNDLE, c);
+        if (before && *before)
+            registerFrame("/before", before, c);
+    };
+    // Every depth, mode and layout at both sizes, on two threads (this machine's count).
     for (int width : {1920, 3840})
-        for (int depth : {0, 1, 2})
-            for (int n : {1, 2, 8}) {
-                b->Args({width, depth, n});
-                if (!threads)
-                    break;
-            }
-    b->Unit(benchmark::kMillisecond)->UseRealTime();
+        for (int depth = 0; depth < 3; ++depth)
+            for (int mode = 0; mode < 2; ++mode)
+                for (int layout = 0; layout < 3; ++layout)
+                    both({width, depth, mode, layout, 2});
+    // The thread count: detection must not grow with it, nor the render.
+    for (int depth = 0; depth < 3; ++depth)
+        for (unsigned n : {1u, 8u})
+            both({3840, depth, 0, 0, n});
+    benchmark::RegisterBenchmark("reference", referenceBench)
+        ->ArgsProduct({{1920, 3840}, {0, 1, 2}})
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime()
+        ->MinTime(0.2);
+    benchmark::RegisterBenchmark("layout_noise", layoutNoiseBench)
+        ->Arg(0)
+        ->Arg(1)
+        ->Arg(2)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
 }
-
-BENCHMARK(BM_Memcpy)->Apply([](auto* b) { sizes(b, false); });
-BENCHMARK(BM_Render)->Apply([](auto* b) { sizes(b, true); });
-BENCHMARK(BM_Compositing)
-    ->ArgsProduct({{0, 1, 2}, {0, 1}, {1, 2}})
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
-BENCHMARK(BM_Layout)
-    ->ArgsProduct({{0, 1, 2}, {0, 1, 2}, {0, 1}})
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
-BENCHMARK(BM_LayoutNoise)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_Reference)->Apply([](auto* b) { sizes(b, true); }) -> MinTime(0.2);
 
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    registerAll();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "text_auto_frame_layout.h"
+#include "text_auto_frame_simd.h"
 
 #include <climits>
 #include <cstddef>
@@ -42,7 +43,7 @@ template <class PIX> struct Rows {
 /// "The tested channel exceeds the threshold", decided without converting each pixel for
 /// integer channels: float(v) > T grows with v, so it holds exactly from one value up.
 template <class PIX, int maxValue> struct TextTest {
-    explicit TextTest(float threshold) : threshold(threshold) {
+    explicit TextTest(float threshold, bool vector = false) : threshold(threshold), vector(vector) {
         if constexpr (!std::is_floating_point_v<PIX>) {
             firstText = maxValue + 1;
             for (int v = maxValue; v >= 0 && static_cast<float>(v) > threshold; --v)
@@ -57,6 +58,7 @@ template <class PIX, int maxValue> struct TextTest {
     }
     float threshold;
     int firstText = 0;
+    bool vector; ///< the chunk tests may use vector instructions
 };
 
 // The word-wise text tests find alpha in the high bits of a pixel's word.
@@ -89,16 +91,33 @@ public:
     /// Detection, the choice of arithmetic and the per-render tables; runs on the calling
     /// thread before the bands.
     void beforeThreads() override {
+        vector_ = plate::quad::vectorEnabled();
         if constexpr (nComponents == 4) {
-            if (plateLayout != PlateLayout::Whole) {
-                prepareLayout();
+            if (!parametersFinite())
                 return;
+            if (plateLayout == PlateLayout::Whole) {
+                // The one plate is drawn as a layout of one.
+                const PlateRect plate = detectPlateRect();
+                if (plate.found)
+                    plates_ = {{plate}};
+            } else {
+                plates_ = detectPlates();
             }
-            plate_ = parametersFinite() ? detectPlateRect() : PlateRect{};
-            if (!plate_.found)
+            if (plates_.empty())
                 return;
-            chooseShader(plate_, &TextAutoFrameProcessor::drawPlate<Accurate>,
-                         &TextAutoFrameProcessor::drawPlate<Compatible>);
+            switch (compositing) {
+            case Compositing::Accurate:
+                accurate_.emplace(*this, plates_);
+                prepareDrawing(*accurate_);
+                draw_ = &TextAutoFrameProcessor::drawPlates<Accurate>;
+                break;
+            case Compositing::Compatible:
+            default:
+                compatible_.emplace(*this, plates_);
+                prepareDrawing(*compatible_);
+                draw_ = &TextAutoFrameProcessor::drawPlates<Compatible>;
+                break;
+            }
         }
     }
 
@@ -150,8 +169,8 @@ public:
         const Extremes all = textExtremes(rows);
         if (!all.found)
             return {};
-        const plate::TextTest<PIX, maxValue> test(detectionThreshold *
-                                                  static_cast<float>(maxValue));
+        const plate::TextTest<PIX, maxValue> test(detectionThreshold * static_cast<float>(maxValue),
+                                                  vector_);
         const plate::Reach reach = plate::Reach::of(*this);
         PiecePass pass(rows, test, reach, {all.minX, all.minY, all.maxX + 1, all.maxY + 1});
         pass.run();
@@ -208,8 +227,8 @@ private:
     enum class Span {
         Outside,     ///< neither fill nor outline can reach it: the source recomputed
         Interior,    ///< deep in the fill, away from outline and corners: fill unless text
-        Exact,       ///< near the outline or a corner: the whole per-pixel algorithm
-        ExactPlates, ///< the same over the layout's plates that reach the row
+        ExactPlates, ///< near an outline or a corner: the whole per-pixel algorithm over the
+                     ///< plates that reach the row
         Straight,    ///< beside a straight edge, where the plate is the same all along
     };
 
@@ -240,8 +259,8 @@ private:
     /// bands' boxes, and nothing is read until every share has returned.
     class DetectionPass : public OFX::MultiThread::Processor {
     public:
-        DetectionPass(const plate::Rows<PIX>& rows, float threshold)
-            : rows_(rows), test_(threshold) {}
+        DetectionPass(const plate::Rows<PIX>& rows, float threshold, bool vector)
+            : rows_(rows), test_(threshold, vector) {}
 
         void run() {
             unsigned int n = 1;
@@ -309,7 +328,7 @@ private:
     /// The extent of all the text, relative to the source's corner, rows scanned in bands
     /// on the host's threads.
     Extremes textExtremes(const plate::Rows<PIX>& rows) {
-        DetectionPass pass(rows, detectionThreshold * static_cast<float>(maxValue));
+        DetectionPass pass(rows, detectionThreshold * static_cast<float>(maxValue), vector_);
         pass.run();
         Extremes all;
         for (const Extremes& band : pass.bands)
@@ -454,6 +473,21 @@ private:
 
     /// Whether any of the 16 pixels from x on is text.
     static bool anyText(const PIX* row, int x, const plate::TextTest<PIX, maxValue>& test) {
+#ifdef NIMBRA_SSE2
+        if constexpr (nComponents == 4) {
+            if (test.vector) {
+                if constexpr (std::is_floating_point_v<PIX>) {
+                    return plate::quad::anyAlphaAbove(row + x * 4, test.threshold);
+                } else {
+                    if (test.firstText <= 0)
+                        return true;
+                    if (test.firstText > maxValue)
+                        return false;
+                    return plate::quad::anyAlphaAtLeast(row + x * 4, test.firstText);
+                }
+            }
+        }
+#endif
         // Whole words at a time: adding (limit - first) to a channel carries into the bit
         // just above it exactly when the channel is at least `first`.
         if constexpr (plate::kLittleEndian && std::is_same_v<PIX, unsigned char> &&
@@ -494,7 +528,6 @@ private:
     }
 
     template <class S> void prepareDrawing(const S& s) {
-        spans_ = s.spanBounds();
         s.shadeInterior(nullptr, interiorOverNothing_);
         // Not the same as no pixel: in the compatible arithmetic with a threshold below zero
         // a transparent pixel is text.
@@ -526,89 +559,6 @@ private:
                         interiorAlpha_[a] = out[3];
                 }
             }
-        }
-    }
-
-    template <class S> void drawPlate(const OfxRectI& window) {
-        const S& s = shader<S>();
-        const plate::SpanBounds& b = spans_;
-        const plate::Rows<PIX> dst(destinationImage);
-        const plate::Rows<PIX> src(sourceImage);
-        // The plate was measured from the source's lower-left corner; measure the output
-        // from the same corner so the plate stays on the text whatever the bounds.
-        const OfxRectI& origin = sourceImage->getBounds();
-        const int sx1 = std::clamp(src.bounds.x1, window.x1, window.x2);
-        const int sx2 = std::clamp(src.bounds.x2, sx1, window.x2);
-        for (int y = window.y1; y < window.y2; ++y) {
-            if (effect.abortRequested())
-                continue; // row left as it was
-            PIX* out =
-                dst.row(y) + static_cast<std::ptrdiff_t>(window.x1 - dst.bounds.x1) * nComponents;
-            const PIX* in = src.hasRow(y) && sx1 < sx2 ? src.row(y) : nullptr;
-            const RowContext row{out,
-                                 window.x1,
-                                 in,
-                                 src.bounds.x1,
-                                 in ? sx1 : window.x2,
-                                 in ? sx2 : window.x2,
-                                 relative(y, origin.y1),
-                                 origin.x1};
-            if (!b.valid) {
-                span<Span::Exact>(s, row, window.x1, window.x2);
-                continue;
-            }
-            const double py = row.py;
-            if (py < b.reachBottom || py > b.reachTop) {
-                span<Span::Outside>(s, row, window.x1, window.x2);
-                continue;
-            }
-            // Columns whose px lies in [lo, hi], cut to the window.
-            auto columns = [&](double lo, double hi, int& first, int& end) {
-                first = plate::clampToInt(std::ceil(lo) + origin.x1, window.x1, window.x2);
-                end = plate::clampToInt(std::floor(hi) + origin.x1 + 1, first, window.x2);
-            };
-            int reachFirst, reachEnd;
-            columns(b.reachLeft, b.reachRight, reachFirst, reachEnd);
-            int innerFirst = reachFirst, innerEnd = reachFirst;
-            if (py >= b.innerBottom && py <= b.innerTop) {
-                columns(b.innerLeft, b.innerRight, innerFirst, innerEnd);
-                innerFirst = std::clamp(innerFirst, reachFirst, reachEnd);
-                innerEnd = std::clamp(innerEnd, innerFirst, reachEnd);
-            }
-            span<Span::Outside>(s, row, window.x1, reachFirst);
-            span<Span::Exact>(s, row, reachFirst, innerFirst);
-            span<Span::Interior>(s, row, innerFirst, innerEnd);
-            span<Span::Exact>(s, row, innerEnd, reachEnd);
-            span<Span::Outside>(s, row, reachEnd, window.x2);
-        }
-    }
-
-    void prepareLayout() {
-        plates_ = parametersFinite() ? detectPlates() : plate::PlateSet{};
-        if (plates_.empty())
-            return;
-        chooseShader(plates_, &TextAutoFrameProcessor::drawPlates<Accurate>,
-                     &TextAutoFrameProcessor::drawPlates<Compatible>);
-    }
-
-    using Drawing = void (TextAutoFrameProcessor::*)(const OfxRectI&);
-
-    /// Makes the shader of the render's compositing mode for the detected plates, once per
-    /// render, and the drawing that goes with it.
-    template <class Plates>
-    void chooseShader(const Plates& plates, Drawing accurateDrawing, Drawing compatibleDrawing) {
-        switch (compositing) {
-        case Compositing::Accurate:
-            accurate_.emplace(*this, plates);
-            prepareDrawing(*accurate_);
-            draw_ = accurateDrawing;
-            break;
-        case Compositing::Compatible:
-        default:
-            compatible_.emplace(*this, plates);
-            prepareDrawing(*compatible_);
-            draw_ = compatibleDrawing;
-            break;
         }
     }
 
@@ -790,10 +740,9 @@ private:
             } else if constexpr (kind == Span::ExactPlates) {
                 s.shadeAtPlates(nullptr, out, relative(x, row.originX), row.py, platesOf<S>(row),
                                 row.plateCount);
-            } else if constexpr (kind == Span::Straight) {
-                std::copy(row.localOverNothing, row.localOverNothing + 4, out);
             } else {
-                s.shadeAt(nullptr, out, relative(x, row.originX), row.py);
+                static_assert(kind == Span::Straight);
+                std::copy(row.localOverNothing, row.localOverNothing + 4, out);
             }
         }
     }
@@ -816,10 +765,7 @@ private:
             return;
         PIX* out = row.out + static_cast<std::ptrdiff_t>(first - row.outX) * 4;
         const PIX* in = row.in + static_cast<std::ptrdiff_t>(first - row.inX) * 4;
-        if constexpr (kind == Span::Exact) {
-            for (int x = first; x < end; ++x, out += 4, in += 4)
-                s.shadeAt(in, out, relative(x, row.originX), row.py);
-        } else if constexpr (kind == Span::ExactPlates) {
+        if constexpr (kind == Span::ExactPlates) {
             for (int x = first; x < end; ++x, out += 4, in += 4)
                 s.shadeAtPlates(in, out, relative(x, row.originX), row.py, platesOf<S>(row),
                                 row.plateCount);
@@ -834,29 +780,42 @@ private:
         } else if constexpr (kind == Span::Outside && S::kCopiesOutside) {
             std::memmove(out, in, sizeof(PIX) * 4 * static_cast<size_t>(end - first));
         } else {
-            // Transparent pixels give a constant; runs of them are the common case, so look
-            // at four pixels at once.
+            // Away from the outline a pixel's result depends on the pixel alone. Transparent
+            // pixels, the common case, give a constant, and a run of one colour (a glyph's
+            // inside) the result of its first pixel: four pixels at a time are tested for
+            // either before any is worked out.
             const PIX* constant = kind == Span::Outside ? zeroPixel_ : interiorOverZero_;
+            PIX lastIn[4] = {0, 0, 0, 0}, lastOut[4] = {0, 0, 0, 0};
+            std::copy(constant, constant + 4, lastOut);
+            const bool vector = vector_;
+            auto one = [&](const PIX* pixel, PIX* result) {
+                if (std::memcmp(pixel, lastIn, sizeof lastIn) == 0) {
+                    std::memcpy(result, lastOut, sizeof lastOut);
+                    return;
+                }
+                if (isZero<1>(pixel)) {
+                    std::memcpy(result, constant, sizeof lastOut);
+                    return;
+                }
+                shadeAway<kind>(s, pixel, result);
+                std::memcpy(lastIn, pixel, sizeof lastIn);
+                std::memcpy(lastOut, result, sizeof lastOut);
+            };
             int x = first;
             for (; end - x >= 4; x += 4, out += 16, in += 16) { // x + 4 may not fit an int
-                if (isZero<4>(in)) {
-                    for (int k = 0; k < 4; ++k)
-                        std::memcpy(out + 4 * k, constant, sizeof(PIX) * 4);
+                if (plate::quad::allZero(in, vector)) {
+                    plate::quad::fill(out, constant, vector);
                     continue;
                 }
-                for (int k = 0; k < 4; ++k) {
-                    if (isZero<1>(in + 4 * k))
-                        std::memcpy(out + 4 * k, constant, sizeof(PIX) * 4);
-                    else
-                        shadeAway<kind>(s, in + 4 * k, out + 4 * k);
+                if (plate::quad::allSame(in, lastIn, vector)) {
+                    plate::quad::fill(out, lastOut, vector);
+                    continue;
                 }
+                for (int k = 0; k < 4; ++k)
+                    one(in + 4 * k, out + 4 * k);
             }
-            for (; x < end; ++x, out += 4, in += 4) {
-                if (isZero<1>(in))
-                    std::memcpy(out, constant, sizeof(PIX) * 4);
-                else
-                    shadeAway<kind>(s, in, out);
-            }
+            for (; x < end; ++x, out += 4, in += 4)
+                one(in, out);
         }
     }
 
@@ -883,14 +842,14 @@ private:
             s.shadeInterior(in, out);
     }
 
-    PlateRect plate_;
     plate::PlateSet plates_;
     std::optional<Compatible> compatible_;
     std::optional<Accurate> accurate_;
     /// The drawing of the chosen arithmetic; null: copy the source.
+    using Drawing = void (TextAutoFrameProcessor::*)(const OfxRectI&);
     Drawing draw_ = nullptr;
-    plate::SpanBounds spans_;
     bool useTables_ = false;
+    bool vector_ = false; ///< four-pixel tests and stores in vector instructions
     static constexpr long long kTablePixels = 1 << 16;
     PIX interiorOverNothing_[4] = {0, 0, 0, 0}; ///< interior result where the source has no pixel
     PIX interiorOverZero_[4] = {0, 0, 0, 0};    ///< interior result of a transparent pixel
