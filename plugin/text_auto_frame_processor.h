@@ -11,6 +11,7 @@
 #include "text_auto_frame_layout.h"
 #include "text_auto_frame_simd.h"
 
+#include <atomic>
 #include <climits>
 #include <cstddef>
 #include <cstdint>
@@ -212,13 +213,24 @@ public:
                 std::memset(out, 0, pixelSize * static_cast<size_t>(window.x2 - window.x1));
                 continue;
             }
+            // Columns that detection found clear are zeros, written without reading them.
+            int copyFrom = sx1, copyEnd = sx2;
+            if (!clear_.empty()) {
+                RowContext row{};
+                row.in = src.row(y);
+                row.srcFirst = sx1;
+                row.srcEnd = sx2;
+                clearColumns(row, y, src);
+                copyFrom = row.clearEnd;
+                copyEnd = std::max(row.clearFrom, copyFrom);
+            }
             const PIX* in =
-                src.row(y) + static_cast<std::ptrdiff_t>(sx1 - src.bounds.x1) * nComponents;
-            std::memset(out, 0, pixelSize * static_cast<size_t>(sx1 - window.x1));
-            std::memmove(out + static_cast<std::ptrdiff_t>(sx1 - window.x1) * nComponents, in,
-                         pixelSize * static_cast<size_t>(sx2 - sx1));
-            std::memset(out + static_cast<std::ptrdiff_t>(sx2 - window.x1) * nComponents, 0,
-                        pixelSize * static_cast<size_t>(window.x2 - sx2));
+                src.row(y) + static_cast<std::ptrdiff_t>(copyFrom - src.bounds.x1) * nComponents;
+            std::memset(out, 0, pixelSize * static_cast<size_t>(copyFrom - window.x1));
+            std::memmove(out + static_cast<std::ptrdiff_t>(copyFrom - window.x1) * nComponents, in,
+                         pixelSize * static_cast<size_t>(copyEnd - copyFrom));
+            std::memset(out + static_cast<std::ptrdiff_t>(copyEnd - window.x1) * nComponents, 0,
+                        pixelSize * static_cast<size_t>(window.x2 - copyEnd));
         }
     }
 
@@ -255,12 +267,22 @@ private:
         }
     };
 
+    /// Columns of a source row that detection read and found transparent, every bit zero:
+    /// [0, left) and [right, width), relative to the source's left edge. The drawing writes
+    /// their results without reading them again, so that outside the text the source is
+    /// read once in all.
+    struct Clear {
+        int left = 0;
+        int right = INT_MAX;
+    };
+
     /// Scans the source's rows in bands, one box per band; each share writes only its own
     /// bands' boxes, and nothing is read until every share has returned.
     class DetectionPass : public OFX::MultiThread::Processor {
     public:
-        DetectionPass(const plate::Rows<PIX>& rows, float threshold, bool vector)
-            : rows_(rows), test_(threshold, vector) {}
+        /// `clear`: one entry per source row, or null.
+        DetectionPass(const plate::Rows<PIX>& rows, float threshold, bool vector, Clear* clear)
+            : rows_(rows), test_(threshold, vector), clear_(clear) {}
 
         void run() {
             unsigned int n = 1;
@@ -292,16 +314,17 @@ private:
             Extremes found;
             int y = rowsOfBand.y1;
             for (; y < rowsOfBand.y2 && !found.found; ++y)
-                scanRow(y, 0, width, found);
+                scanRow(y, 0, width, found, y + 1 < rowsOfBand.y2 ? 1 : 0);
             const int lowest = y;
             // Counted down from y2 itself: y2 - 1 wraps for an empty band at the bottom of
             // the int range, and the loop would then walk four billion rows.
             for (int top = rowsOfBand.y2; top > lowest;) {
                 --top;
-                if (scanRow(top, 0, width, found)) {
+                if (scanRow(top, 0, width, found, top > lowest ? -1 : 0)) {
                     for (int between = lowest; between < top; ++between) {
-                        scanRow(between, 0, found.minX, found);
-                        scanRow(between, found.maxX + 1, width, found);
+                        const int next = between + 1 < top ? 1 : 0;
+                        scanRow(between, 0, found.minX, found, next);
+                        scanRow(between, found.maxX + 1, width, found, next);
                     }
                     break;
                 }
@@ -309,26 +332,58 @@ private:
             bands[band] = found;
         }
 
-        /// Adds the text of columns [from, to) of row y; true when there was some.
-        bool scanRow(int y, int from, int to, Extremes& found) const {
+        /// Adds the text of columns [from, to) of row y; true when there was some. Columns
+        /// without text that reach an end of the row are noted as clear if they are.
+        /// `next`: the row read after this one (+1 or -1), fetched meanwhile; 0: none.
+        bool scanRow(int y, int from, int to, Extremes& found, int next) const {
             if (from >= to)
                 return false;
             const PIX* row = rows_.row(y);
-            const int first = firstText(row, from, to, test_);
-            if (first < 0)
+            const PIX* ahead = next != 0 && test_.vector ? rows_.row(y + next) : nullptr;
+            const int width = rows_.bounds.x2 - rows_.bounds.x1;
+            bool zero = false;
+            const int first =
+                firstText(row, from, to, test_,
+                          clear_ && (from == 0 || to == width) ? &zero : nullptr, ahead);
+            if (first < 0) {
+                if (zero) {
+                    Clear& c = clear_[y - rows_.bounds.y1];
+                    if (from == 0)
+                        c.left = std::max(c.left, to);
+                    if (to == width)
+                        c.right = std::min(c.right, from);
+                }
                 return false;
+            }
             found.add(first, lastText(row, first, to, test_), y - rows_.bounds.y1);
             return true;
         }
 
         const plate::Rows<PIX>& rows_;
         plate::TextTest<PIX, maxValue> test_;
+        Clear* clear_;
     };
+
+    std::vector<Clear> clear_; ///< per source row; empty: nothing known
+
+    void noteClearColumns(const plate::Rows<PIX>& rows) {
+        clear_.clear();
+        // Narrow images would need more for the notes than for their pixels.
+        if (rows.bounds.x2 - rows.bounds.x1 < 16)
+            return;
+        try {
+            clear_.assign(static_cast<size_t>(rows.bounds.y2 - rows.bounds.y1), Clear());
+        } catch (const std::bad_alloc&) {
+            clear_.clear(); // the drawing reads every pixel instead
+        }
+    }
 
     /// The extent of all the text, relative to the source's corner, rows scanned in bands
     /// on the host's threads.
     Extremes textExtremes(const plate::Rows<PIX>& rows) {
-        DetectionPass pass(rows, detectionThreshold * static_cast<float>(maxValue), vector_);
+        noteClearColumns(rows);
+        DetectionPass pass(rows, detectionThreshold * static_cast<float>(maxValue), vector_,
+                           clear_.empty() ? nullptr : clear_.data());
         pass.run();
         Extremes all;
         for (const Extremes& band : pass.bands)
@@ -444,18 +499,54 @@ private:
         return row[x * nComponents + nComponents - 1];
     }
 
+    /// The first text column of [from, to), or -1. With `zero`, when there is none, also
+    /// whether every bit of those pixels is zero.
     static int firstText(const PIX* row, int from, int to,
-                         const plate::TextTest<PIX, maxValue>& test) {
+                         const plate::TextTest<PIX, maxValue>& test, bool* zero = nullptr,
+                         const PIX* ahead = nullptr) {
         constexpr int kChunk = 16;
         int x = from;
+        bool nonzero = false;
         // Whole chunks first: the test over a chunk has no early exit, so it vectorises.
-        for (; x + kChunk <= to; x += kChunk)
+        for (; x + kChunk <= to; x += kChunk) {
+            if (ahead) // the same columns of the row read next
+                plate::quad::prefetch(ahead + x * nComponents,
+                                      static_cast<int>(kChunk * nComponents * sizeof(PIX)));
             if (anyText(row, x, test))
                 break;
-        for (; x < to; ++x)
+            if (zero)
+                nonzero = nonzero || !chunkZero(row + x * nComponents, test.vector);
+        }
+        for (; x < to; ++x) {
             if (test(testedChannel(row, x)))
                 return x;
+            if (zero)
+                for (int c = 0; c < nComponents; ++c)
+                    nonzero = nonzero || !isZeroBits(row[x * nComponents + c]);
+        }
+        if (zero)
+            *zero = !nonzero;
         return -1;
+    }
+
+    static bool isZeroBits(PIX v) {
+        PIX z = 0;
+        return std::memcmp(&v, &z, sizeof v) == 0;
+    }
+
+    /// Whether every bit of 16 pixels is zero.
+    static bool chunkZero(const PIX* p, bool vector) {
+        if constexpr (nComponents == 4) {
+            bool zero = true;
+            for (int k = 0; k < 4; ++k)
+                zero = zero && plate::quad::allZero(p + 16 * k, vector);
+            return zero;
+        } else {
+            for (int k = 0; k < 16; ++k)
+                if (!isZeroBits(p[k]))
+                    return false;
+            return true;
+        }
     }
 
     static int lastText(const PIX* row, int from, int to,
@@ -534,32 +625,53 @@ private:
         s.shadeInterior(zeroPixel_, interiorOverZero_);
 
         // Eight bits: away from the outline a pixel's result depends only on its own channel
-        // and alpha, so each is a table lookup. Building the tables costs as much as a few
-        // hundred thousand pixels, so small windows (thumbnails, tiles) compute directly.
+        // and alpha, so each is a table lookup. A table row, one alpha's results, costs as
+        // much as a few hundred pixels, so rows are made the first time a pixel needs them (a
+        // frame of text holds few alphas), and small windows (thumbnails, tiles) compute
+        // directly.
         const long long pixels = (static_cast<long long>(renderWindow.x2) - renderWindow.x1) *
                                  (static_cast<long long>(renderWindow.y2) - renderWindow.y1);
         useTables_ = std::is_same_v<PIX, unsigned char> && pixels >= kTablePixels;
         if (useTables_) {
             recomputed_.resize(S::kCopiesOutside ? 0 : 256 * 256);
             interior_.resize(3 * 256 * 256);
-            for (int a = 0; a < 256; ++a) {
-                for (int c = 0; c < 256; ++c) {
-                    const PIX in[4] = {PIX(c), PIX(c), PIX(c), PIX(a)};
-                    PIX out[4];
-                    if constexpr (!S::kCopiesOutside) {
-                        s.shadeOutside(in, out);
-                        recomputed_[a * 256 + c] = out[0];
-                        if (c == 0)
-                            recomputedAlpha_[a] = out[3];
-                    }
-                    s.shadeInterior(in, out);
-                    for (int ch = 0; ch < 3; ++ch)
-                        interior_[(ch * 256 + a) * 256 + c] = out[ch];
-                    if (c == 0)
-                        interiorAlpha_[a] = out[3];
-                }
-            }
+            for (std::atomic<unsigned char>& state : tableRows_)
+                state.store(kRowMissing, std::memory_order_relaxed);
         }
+    }
+
+    /// The table row of alpha a, made by the calling thread.
+    template <class S> void makeTableRow(const S& s, int a) const {
+        for (int c = 0; c < 256; ++c) {
+            const PIX in[4] = {PIX(c), PIX(c), PIX(c), PIX(a)};
+            PIX out[4];
+            if constexpr (!S::kCopiesOutside) {
+                s.shadeOutside(in, out);
+                recomputed_[a * 256 + c] = out[0];
+                if (c == 0)
+                    recomputedAlpha_[a] = out[3];
+            }
+            s.shadeInterior(in, out);
+            for (int ch = 0; ch < 3; ++ch)
+                interior_[(ch * 256 + a) * 256 + c] = out[ch];
+            if (c == 0)
+                interiorAlpha_[a] = out[3];
+        }
+    }
+
+    /// Whether alpha a's table row is ready, making it if no other thread is: a thread that
+    /// finds it in the making computes its pixel directly meanwhile.
+    template <class S> bool tableRowReady(const S& s, int a) const {
+        std::atomic<unsigned char>& state = tableRows_[a];
+        unsigned char seen = state.load(std::memory_order_acquire);
+        if (seen == kRowReady)
+            return true;
+        if (seen != kRowMissing ||
+            !state.compare_exchange_strong(seen, kRowMaking, std::memory_order_relaxed))
+            return false;
+        makeTableRow(s, a);
+        state.store(kRowReady, std::memory_order_release);
+        return true;
     }
 
     /// The layouts' drawing: per row, the plates whose reach holds the row, each with its
@@ -599,6 +711,7 @@ private:
                            in ? sx2 : window.x2,
                            relative(y, origin.y1),
                            origin.x1};
+            clearColumns(row, y, src);
             if (!valid) {
                 row.plates = reinterpret_cast<const void* const*>(all.data());
                 row.plateCount = all.size();
@@ -707,10 +820,26 @@ private:
         int originX;
         const void* const* plates = nullptr; ///< the shader's plates that reach the row
         size_t plateCount = 0;
-        const void* local = nullptr; ///< the shader's Local of a Straight span
+        int clearEnd = 0, clearFrom = 0; ///< source columns known clear: before, from
+        const void* local = nullptr;     ///< the shader's Local of a Straight span
         PIX localOverNothing[4] = {0, 0, 0, 0};
         PIX localOverZero[4] = {0, 0, 0, 0};
     };
+
+    /// Where row y's source pixels are known clear: [srcFirst, clearEnd) and
+    /// [clearFrom, srcEnd) of the window.
+    void clearColumns(RowContext& row, int y, const plate::Rows<PIX>& src) const {
+        row.clearEnd = row.srcFirst;
+        row.clearFrom = row.srcEnd;
+        if (!row.in || clear_.empty())
+            return;
+        const Clear& c = clear_[static_cast<size_t>(static_cast<std::int64_t>(y) - src.bounds.y1)];
+        const std::int64_t x1 = src.bounds.x1;
+        row.clearEnd =
+            static_cast<int>(std::clamp<std::int64_t>(x1 + c.left, row.srcFirst, row.srcEnd));
+        row.clearFrom =
+            static_cast<int>(std::clamp<std::int64_t>(x1 + c.right, row.clearEnd, row.srcEnd));
+    }
 
     template <class S> static const typename S::Plate* const* platesOf(const RowContext& row) {
         return reinterpret_cast<const typename S::Plate* const*>(row.plates);
@@ -725,8 +854,41 @@ private:
         const int a = std::clamp(row.srcFirst, first, end);
         const int b = std::clamp(row.srcEnd, a, end);
         spanWithout<kind>(s, row, first, a);
-        spanWith<kind>(s, row, a, b);
+        if constexpr (kind == Span::ExactPlates) {
+            spanWith<kind>(s, row, a, b);
+        } else {
+            // Clear source pixels all give the result of a transparent one.
+            const int c = std::clamp(row.clearEnd, a, b);
+            const int d = std::clamp(row.clearFrom, c, b);
+            spanClear<kind>(row, a, c);
+            spanWith<kind>(s, row, c, d);
+            spanClear<kind>(row, d, b);
+        }
         spanWithout<kind>(s, row, b, end);
+    }
+
+    /// Columns [first, end) of a span over clear source pixels.
+    template <Span kind> void spanClear(const RowContext& row, int first, int end) const {
+        if (first >= end)
+            return;
+        const PIX* constant = kind == Span::Outside    ? zeroPixel_
+                              : kind == Span::Interior ? interiorOverZero_
+                                                       : row.localOverZero;
+        fillPixels(row.out + static_cast<std::ptrdiff_t>(first - row.outX) * 4, constant,
+                   end - first);
+    }
+
+    /// n copies of one pixel.
+    void fillPixels(PIX* out, const PIX* pixel, int n) const {
+        if (isZero<1>(pixel)) {
+            std::memset(out, 0, sizeof(PIX) * 4 * static_cast<size_t>(n));
+            return;
+        }
+        int x = 0;
+        for (; n - x >= 4; x += 4, out += 16)
+            plate::quad::fill(out, pixel, vector_);
+        for (; x < n; ++x, out += 4)
+            std::memcpy(out, pixel, sizeof(PIX) * 4);
     }
 
     template <Span kind, class S>
@@ -822,7 +984,7 @@ private:
     /// One pixel away from the outline and the corners.
     template <Span kind, class S> void shadeAway(const S& s, const PIX* in, PIX* out) const {
         if constexpr (std::is_same_v<PIX, unsigned char>) {
-            if (useTables_) {
+            if (useTables_ && tableRowReady(s, in[3])) {
                 const unsigned char* colour =
                     kind == Span::Outside ? recomputed_.data() : interior_.data();
                 const size_t plane = kind == Span::Outside ? 0 : 256 * 256;
@@ -854,8 +1016,12 @@ private:
     PIX interiorOverNothing_[4] = {0, 0, 0, 0}; ///< interior result where the source has no pixel
     PIX interiorOverZero_[4] = {0, 0, 0, 0};    ///< interior result of a transparent pixel
     static constexpr PIX zeroPixel_[4] = {0, 0, 0, 0};
-    std::vector<unsigned char> recomputed_; ///< [alpha][channel]
-    std::vector<unsigned char> interior_;   ///< [R, G, B][alpha][channel]
-    unsigned char recomputedAlpha_[256] = {};
-    unsigned char interiorAlpha_[256] = {};
+    // The tables' rows are written by the thread that makes them, once, while the threads
+    // run; a row is read only once its state says it is ready.
+    mutable std::vector<unsigned char> recomputed_; ///< [alpha][channel]
+    mutable std::vector<unsigned char> interior_;   ///< [R, G, B][alpha][channel]
+    mutable unsigned char recomputedAlpha_[256] = {};
+    mutable unsigned char interiorAlpha_[256] = {};
+    static constexpr unsigned char kRowMissing = 0, kRowMaking = 1, kRowReady = 2;
+    mutable std::atomic<unsigned char> tableRows_[256] = {}; ///< per alpha
 };

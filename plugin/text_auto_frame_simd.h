@@ -108,6 +108,17 @@ template <class PIX> inline void fill(PIX* out, const PIX* pixel, bool vector) {
         std::memcpy(out + 4 * k, pixel, 4 * sizeof(PIX));
 }
 
+/// Asks for the cache lines of `bytes` bytes from p to be brought in; a hint only.
+inline void prefetch(const void* p, int bytes) {
+#ifdef NIMBRA_SSE2
+    for (int i = 0; i < bytes; i += 64)
+        _mm_prefetch(static_cast<const char*>(p) + i, _MM_HINT_T0);
+#else
+    (void)p;
+    (void)bytes;
+#endif
+}
+
 /// Whether any of 16 RGBA pixels has an alpha of at least `first` (integer channels, first in
 /// 1 to the channel's maximum) or above `threshold` (floats). Vector code only: the caller
 /// has its own plain loop.
