@@ -692,8 +692,12 @@ private:
         std::vector<const Plate*> all, here;
         for (const Plate& p : s.plates)
             all.push_back(&p);
+        // A shape of lines has many edges; a row's pixels are measured only against those
+        // that can come near the row.
+        std::vector<Plate> nearRow(s.plates.size(), s.plates.front());
         struct Reached {
             int first, end, innerFirst, innerEnd;
+            double reachLo, reachHi; ///< px
             const Plate* plate;
         };
         std::vector<Reached> reached;
@@ -742,8 +746,23 @@ private:
                 }
                 if (!any)
                     continue;
+                double lo2, hi2;
+                p.innerColumns(py, lo2, hi2);
+                if (lo2 <= hi2 && hi2 - lo2 > innerHi - innerLo) {
+                    innerLo = lo2;
+                    innerHi = hi2;
+                }
+                const Plate* drawn = &p;
+                if (!p.single) {
+                    Plate& near = nearRow[static_cast<size_t>(&p - s.plates.data())];
+                    near = p;
+                    near.outline.keepNear(py, p.clearance);
+                    drawn = &near;
+                }
                 Reached r;
                 r.plate = &p;
+                r.reachLo = lo;
+                r.reachHi = hi;
                 columns(lo, hi, r.first, r.end);
                 r.innerFirst = r.innerEnd = r.first;
                 if (innerHi >= innerLo) {
@@ -751,7 +770,7 @@ private:
                     r.innerFirst = std::clamp(r.innerFirst, r.first, r.end);
                     r.innerEnd = std::clamp(r.innerEnd, r.innerFirst, r.end);
                 }
-                here.push_back(&p);
+                here.push_back(drawn);
                 reached.push_back(r);
             }
             row.plates = reinterpret_cast<const void* const*>(here.data());
@@ -774,7 +793,7 @@ private:
                 if (innerFirst == innerEnd && r.plate) {
                     // A row along a top or bottom edge: between the corners, one plate.
                     double lo, hi;
-                    s.straightColumns(*r.plate, lo, hi);
+                    s.straightColumns(*r.plate, py, r.reachLo, r.reachHi, lo, hi);
                     if (lo <= hi) {
                         columns(lo, hi, innerFirst, innerEnd);
                         innerFirst = std::clamp(innerFirst, first, r.end);
@@ -951,7 +970,7 @@ private:
             std::copy(constant, constant + 4, lastOut);
             const bool vector = vector_;
             auto one = [&](const PIX* pixel, PIX* result) {
-                if (std::memcmp(pixel, lastIn, sizeof lastIn) == 0) {
+                if (plate::quad::samePixel(pixel, lastIn)) {
                     std::memcpy(result, lastOut, sizeof lastOut);
                     return;
                 }

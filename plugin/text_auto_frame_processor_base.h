@@ -9,6 +9,7 @@
 #include <cmath>
 #include <initializer_list>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 /// The detection result: edges in pixel positions relative to the source bounds' lower-left
@@ -328,12 +329,110 @@ public:
     }
 
     const std::vector<Rect>& rects() const { return rects_; }
+
+    /// Leaves out the edges and arcs further than `reach` from every pixel of row py. For the
+    /// pixels of that row inside() stays the same, and so does distance() wherever it is below
+    /// `reach`; elsewhere it stays at or above it.
+    void keepNear(double py, double reach) {
+        segments_.erase(std::remove_if(segments_.begin(), segments_.end(),
+                                       [&](const Segment& s) {
+                                           return s.y1 == s.y2
+                                                      ? !(std::fabs(py - s.y1) < reach)
+                                                      : !(py > s.y1 - reach && py < s.y2 + reach);
+                                       }),
+                        segments_.end());
+        arcs_.erase(
+            std::remove_if(arcs_.begin(), arcs_.end(),
+                           [&](const Arc& a) { return !(std::fabs(py - a.cy) < a.r + reach); }),
+            arcs_.end());
+    }
+
+    /// The longest run of columns (px in [lo, hi]) of row py that lie inside, away from the
+    /// arcs and at least `clearance` from every edge; lo > hi when there is none. Decided
+    /// conservatively: an edge or an arc rules out every column it could come that close to.
+    void innerColumns(double py, double clearance, double& lo, double& hi) const {
+        std::vector<Run> in, out;
+        for (const Rect& r : rects_)
+            if (py >= r.bottom && py <= r.top)
+                in.push_back({r.left, r.right});
+        for (const Segment& s : segments_) {
+            if (s.y1 == s.y2) {
+                if (std::fabs(py - s.y1) < clearance)
+                    out.push_back({s.x1 - clearance, s.x2 + clearance});
+            } else if (py > s.y1 - clearance && py < s.y2 + clearance) {
+                out.push_back({s.x1 - clearance, s.x1 + clearance});
+            }
+        }
+        ruleOutArcs(py, clearance, out);
+        longestFree(in, out, lo, hi);
+    }
+
+    /// The longest run of columns of row py within [from, to] where whether a pixel is
+    /// inside and its distance to the edge (when below `clearance`) are the same all along:
+    /// away from every vertical edge, arc and end of a horizontal edge. lo > hi: none.
+    void straightColumns(double py, double clearance, double from, double to, double& lo,
+                         double& hi) const {
+        std::vector<Run> in{{from, to}}, out;
+        for (const Segment& s : segments_) {
+            if (s.y1 == s.y2) {
+                if (std::fabs(py - s.y1) < clearance) {
+                    out.push_back({s.x1 - clearance, s.x1 + clearance});
+                    out.push_back({s.x2 - clearance, s.x2 + clearance});
+                }
+            } else if (py > s.y1 - clearance && py < s.y2 + clearance) {
+                out.push_back({s.x1 - clearance, s.x1 + clearance});
+            }
+        }
+        ruleOutArcs(py, clearance, out);
+        longestFree(in, out, lo, hi);
+    }
+
     float radius() const { return radius_; } ///< the largest corner radius
 
 private:
     struct Segment {
         float x1, y1, x2, y2; ///< horizontal or vertical; x1 <= x2, y1 <= y2
     };
+    using Run = std::pair<double, double>;
+
+    /// Rules out the columns an arc's inside test or distance can reach from row py.
+    void ruleOutArcs(double py, double clearance, std::vector<Run>& out) const {
+        for (const Arc& a : arcs_) {
+            const double reach = a.r + clearance;
+            if (std::fabs(py - a.cy) < reach)
+                out.push_back({a.cx - reach, a.cx + reach});
+        }
+    }
+
+    /// The longest part of the runs `in` (joined where they touch) outside every run of
+    /// `out`; lo > hi when there is none.
+    static void longestFree(std::vector<Run>& in, std::vector<Run>& out, double& lo, double& hi) {
+        std::sort(in.begin(), in.end());
+        std::sort(out.begin(), out.end());
+        lo = 1;
+        hi = 0;
+        auto consider = [&](double from, double to) {
+            if (from <= to && (lo > hi || to - from > hi - lo)) {
+                lo = from;
+                hi = to;
+            }
+        };
+        for (size_t i = 0; i < in.size();) {
+            Run run = in[i++];
+            while (i < in.size() && in[i].first <= run.second)
+                run.second = std::max(run.second, in[i++].second);
+            double from = run.first;
+            for (const Run& o : out) {
+                if (o.first > run.second)
+                    break;
+                if (o.second <= from)
+                    continue;
+                consider(from, o.first);
+                from = o.second;
+            }
+            consider(from, run.second);
+        }
+    }
     struct Arc {
         float cx, cy, r;
         float sx, sy; ///< the quarter of the circle that faces the corner (vx, vy)
@@ -508,6 +607,15 @@ template <class PIX, int maxValue> struct Shader {
             for (const UnionOutline::Rect& r : outline.rects())
                 bounds.push_back(rectSpanBounds(r.left, r.bottom, r.right, r.top, sw + 2,
                                                 outline.radius() + sw + 2));
+            clearance = sw + 2; // beyond the outline, and two to spare
+        }
+        /// Columns of row py deep inside a shape of lines, where every pixel sees the plate's
+        /// interior; none (lo > hi) for a single rectangle, whose rows say that themselves.
+        void innerColumns(double py, double& lo, double& hi) const {
+            lo = 1;
+            hi = 0;
+            if (!single)
+                outline.innerColumns(py, clearance, lo, hi);
         }
         bool insideFill(float px, float py) const {
             return single ? geometry.insideFill(px, py) : outline.inside(px, py);
@@ -519,6 +627,7 @@ template <class PIX, int maxValue> struct Shader {
         bool single;
         Geometry geometry;
         UnionOutline outline;
+        double clearance = 0;
         std::vector<SpanBounds> bounds; ///< one per rectangle
     };
 
@@ -549,13 +658,18 @@ template <class PIX, int maxValue> struct Shader {
         else
             shade(src, dst, l.inFill, l.inStroke, l.coverage);
     }
-    /// Columns (px) of a row outside the plate's inner rows where localAt does not depend
-    /// on px; none (lo > hi) when that cannot be said.
-    void straightColumns(const Plate& plate, double& lo, double& hi) const {
+    /// Columns (px) of row py, within the plate's reach [from, to], where localAt does not
+    /// depend on px; none (lo > hi) when that cannot be said.
+    void straightColumns(const Plate& plate, double py, double from, double to, double& lo,
+                         double& hi) const {
         const Geometry& g = plate.geometry;
         lo = 1;
         hi = 0;
-        if (!plate.single || !(g.rho >= 0) || !(g.left <= g.right))
+        if (!plate.single) {
+            plate.outline.straightColumns(py, plate.clearance, from, to, lo, hi);
+            return;
+        }
+        if (!(g.rho >= 0) || !(g.left <= g.right))
             return;
         const double inset = static_cast<double>(g.rho) + (strokeActive ? strokeWidth : 0.0) + 2;
         lo = g.left + inset;
@@ -813,6 +927,14 @@ template <class PIX, int maxValue> struct AccurateShader {
                     bounds.back().reachTop = -1;
                 }
             }
+            clearance = sw + 0.5 + 2; // beyond the outline's ramp, and two to spare
+        }
+        /// See Shader::Plate::innerColumns.
+        void innerColumns(double py, double& lo, double& hi) const {
+            lo = 1;
+            hi = 0;
+            if (!single)
+                outline.innerColumns(py, clearance, lo, hi);
         }
         bool empty() const { return single && rect.empty; }
         float signedDistance(float px, float py) const {
@@ -825,6 +947,7 @@ template <class PIX, int maxValue> struct AccurateShader {
         bool single;
         AccurateRect rect;
         UnionOutline outline;
+        double clearance = 0;
         std::vector<SpanBounds> bounds; ///< one per rectangle
     };
 
@@ -844,10 +967,15 @@ template <class PIX, int maxValue> struct AccurateShader {
     void shadeLocal(const PIX* src, PIX* dst, const Local& l) const {
         composite(src, dst, l.plate);
     }
-    void straightColumns(const Plate& p, double& lo, double& hi) const {
+    void straightColumns(const Plate& p, double py, double from, double to, double& lo,
+                         double& hi) const {
         lo = 1;
         hi = 0;
-        if (!p.single || p.rect.empty)
+        if (!p.single) {
+            p.outline.straightColumns(py, p.clearance, from, to, lo, hi);
+            return;
+        }
+        if (p.rect.empty)
             return;
         // There the distance is that to the horizontal edges: |px - centre| stays a pixel
         // and more below what the row's own distance is.

@@ -56,6 +56,18 @@ template <class PIX> inline __m128i splat(const PIX* pixel) {
 }
 #endif
 
+/// Whether two pixels are the same bits.
+template <class PIX> inline bool samePixel(const PIX* a, const PIX* b) {
+    constexpr size_t words = (4 * sizeof(PIX) + 7) / 8;
+    std::uint64_t x[words] = {}, y[words] = {};
+    std::memcpy(x, a, 4 * sizeof(PIX));
+    std::memcpy(y, b, 4 * sizeof(PIX));
+    std::uint64_t diff = 0;
+    for (size_t i = 0; i < words; ++i)
+        diff |= x[i] ^ y[i];
+    return diff == 0;
+}
+
 /// Whether every bit of four pixels is zero.
 template <class PIX> inline bool allZero(const PIX* p, bool vector) {
 #ifdef NIMBRA_SSE2
@@ -87,10 +99,8 @@ template <class PIX> inline bool allSame(const PIX* p, const PIX* pixel, bool ve
     }
 #endif
     (void)vector;
-    for (int k = 0; k < 4; ++k)
-        if (std::memcmp(p + 4 * k, pixel, 4 * sizeof(PIX)) != 0)
-            return false;
-    return true;
+    return samePixel(p, pixel) && samePixel(p + 4, pixel) && samePixel(p + 8, pixel) &&
+           samePixel(p + 12, pixel);
 }
 
 /// Four copies of `pixel`.

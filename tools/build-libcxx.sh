@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The nearest stand-in for Apple's toolchain here: clang with LLVM's libc++ (Debian's
 # libc++-14-dev, libc++abi-14-dev), every warning an error. Builds the OFX layer, the module
-# and the test host into build-libcxx/, then checks the module: it carries libc++ (linked in,
-# as the module's runtime always is on Linux), exports only the two entry points, and renders
-# the example byte for byte like the g++ build, loaded by the normal build's nimbra-render
-# (a libstdc++ program: the module's C interface keeps the two runtimes apart).
+# and the test host into build-libcxx/ without the vector instructions (NIMBRA_SIMD=OFF: the
+# plain code, as Apple's arm64 processors run it), then checks the module: it carries libc++
+# (linked in, as the module's runtime always is on Linux), exports only the two entry points,
+# and renders the example byte for byte like the g++ build, loaded by the normal build's
+# nimbra-render (a libstdc++ program: the module's C interface keeps the two runtimes apart).
 #   bash tools/build-libcxx.sh [--tests] [path/to/nimbra-render]
 # (default build/renderer/nimbra-render). With --tests it also builds the reference module and
 # the test suites, with GoogleTest built from its sources against libc++
@@ -23,7 +24,7 @@ build=build-libcxx
 module=$build/Nimbra_JP.ofx.bundle/Contents/Linux-x86-64/Nimbra_JP.ofx
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DNIMBRA_BUILD_TESTS=$tests -DNIMBRA_GTEST_FROM_SOURCE=$tests \
+    -DNIMBRA_BUILD_TESTS=$tests -DNIMBRA_GTEST_FROM_SOURCE=$tests -DNIMBRA_SIMD=OFF \
     -DCMAKE_DISABLE_FIND_PACKAGE_OpenEXR=ON --no-warn-unused-cli \
     -DCMAKE_CXX_FLAGS="-stdlib=libc++ -Werror" -DCMAKE_C_FLAGS="-Werror" \
     -DCMAKE_EXE_LINKER_FLAGS="-stdlib=libc++" -DCMAKE_MODULE_LINKER_FLAGS="-stdlib=libc++" \

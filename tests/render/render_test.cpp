@@ -312,6 +312,35 @@ TEST(RenderPixels, NothingDetectedCopiesAndNoSourceGivesZeros) {
     none.checkClean();
 }
 
+// Detection's threshold at its edge in every depth: an alpha just above it is text, one at it
+// is not, wherever in a row of 16-pixel chunks the pixel stands.
+TEST(RenderPixels, TheLeastAlphaAboveTheThresholdIsText) {
+    struct Case {
+        Depth depth;
+        double above, at; // the least alpha above 0.1 of full scale, and the greatest at or below
+        double opaque;
+    };
+    const Case cases[] = {
+        {Depth::Byte, 26, 25, 255},
+        {Depth::Short, 6554, 6553, 65535},
+        {Depth::Float, static_cast<double>(std::nextafter(0.1f, 1.0f)), static_cast<double>(0.1f),
+         1},
+    };
+    for (const Case& c : cases)
+        for (int x : {5, 37, 63}) {
+            for (bool text : {true, false}) {
+                Rig rig({0, 0, 64, 8}, {0, 0, 64, 8}, Components::RGBA, c.depth);
+                paint(*rig.src, x, 4, {0, 0, 0, text ? c.above : c.at});
+                ASSERT_EQ(rig.renderAll(), kOfxStatOK);
+                const int away = x < 32 ? x + 10 : x - 10; // transparent, inside any plate
+                EXPECT_EQ(rig.out(away, 4)[3], text ? c.opaque : 0)
+                    << "depth " << static_cast<int>(c.depth) << ", column " << x
+                    << (text ? ", alpha above" : ", alpha at") << " the threshold";
+                rig.checkClean();
+            }
+        }
+}
+
 TEST(RenderPixels, FloatOutputIsNotClamped) {
     Rig rig({0, 0, 40, 30}, {0, 0, 40, 30}, Components::RGBA, Depth::Float);
     paint(*rig.src, 10, 10, {1, 1, 1, 1});
