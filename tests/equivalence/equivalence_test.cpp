@@ -254,7 +254,7 @@ TEST(FastAndReferenceProcessors, AgreeOnBuiltUpLayouts) {
     for (int i = 0; i < 120; ++i) {
         Case c = randomCase(rng, 120);
         c.components = Components::RGBA;
-        c.depth = static_cast<Depth>(i % 3);
+        c.depth = static_cast<Depth>(i / 6 % 3); // every depth with every layout and mode
         c.hasSource = true;
         c.sourceBounds = {0, 0, 160, 120};
         c.destinationBounds = c.sourceBounds;
