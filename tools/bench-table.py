@@ -48,7 +48,8 @@ def main(path):
         size, threads = key
         rows = tables[key]
         layouts = [l for l in LAYOUTS if any(k[2] == l for k in rows)]
-        print(f"\n{size.replace('x', ' × ')} RGBA, {threads.rstrip('cpu')} threads: "
+        n = threads.rstrip("cpu")
+        print(f"\n**{size.replace('x', ' × ')} RGBA, {n} thread{'' if n == '1' else 's'}**: "
               "render ÷ memcpy on as many threads (render time)\n")
         print("| depth | mode | " + " | ".join(LAYOUTS[l] for l in layouts) + " |")
         print("|---|---|" + "---|" * len(layouts))
