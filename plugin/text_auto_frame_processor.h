@@ -11,6 +11,7 @@
 #include "text_auto_frame_layout.h"
 #include "text_auto_frame_simd.h"
 
+#include <array>
 #include <atomic>
 #include <climits>
 #include <cstddef>
@@ -241,6 +242,7 @@ private:
         Interior,    ///< deep in the fill, away from outline and corners: fill unless text
         ExactPlates, ///< near an outline or a corner: the whole per-pixel algorithm over the
                      ///< plates that reach the row
+        Side,        ///< beside a left or right edge, where the plate depends on the column
         Straight,    ///< beside a straight edge, where the plate is the same all along
     };
 
@@ -695,6 +697,7 @@ private:
         // A shape of lines has many edges; a row's pixels are measured only against those
         // that can come near the row.
         std::vector<Plate> nearRow(s.plates.size(), s.plates.front());
+        std::vector<SideColumns<S>> sides(s.plates.size());
         struct Reached {
             int first, end, innerFirst, innerEnd;
             double reachLo, reachHi; ///< px
@@ -813,9 +816,23 @@ private:
                         continue;
                     }
                 }
-                span<Span::ExactPlates>(s, row, first, innerFirst);
-                span<Span::Interior>(s, row, innerFirst, innerEnd);
-                span<Span::ExactPlates>(s, row, innerEnd, r.end);
+                if (r.plate && r.plate->single && innerFirst < innerEnd) {
+                    // A row of a lone plate's inner rows.
+                    SideColumns<S>& side = sides[static_cast<size_t>(r.plate - s.plates.data())];
+                    // The same columns in every inner row of the plate: a lone plate's reach
+                    // and inner columns do not depend on the row.
+                    if (!side.built)
+                        side.build(s, *r.plate, first, innerFirst, innerEnd, r.end, row.py,
+                                   origin.x1);
+                    row.side = &side;
+                    span<Span::Side>(s, row, first, innerFirst);
+                    span<Span::Interior>(s, row, innerFirst, innerEnd);
+                    span<Span::Side>(s, row, innerEnd, r.end);
+                } else {
+                    span<Span::ExactPlates>(s, row, first, innerFirst);
+                    span<Span::Interior>(s, row, innerFirst, innerEnd);
+                    span<Span::ExactPlates>(s, row, innerEnd, r.end);
+                }
                 x = std::max(x, r.end);
                 i = j;
             }
@@ -841,8 +858,50 @@ private:
         size_t plateCount = 0;
         int clearEnd = 0, clearFrom = 0; ///< source columns known clear: before, from
         const void* local = nullptr;     ///< the shader's Local of a Straight span
+        const void* side = nullptr;      ///< the SideColumns of a Side span
         PIX localOverNothing[4] = {0, 0, 0, 0};
         PIX localOverZero[4] = {0, 0, 0, 0};
+    };
+
+    /// Beside the left and right edges of a lone plate, in its inner rows, the plate depends
+    /// on the column alone: the top and bottom edges are further than the outline reaches,
+    /// and so are the corners. Each column's plate, and its result over a transparent pixel
+    /// and over none, are worked out once per drawing.
+    template <class S> struct SideColumns {
+        bool built = false;
+        int first = 0, innerFirst = 0, innerEnd = 0,
+            end = 0; ///< [first, innerFirst), [innerEnd, end)
+        std::vector<typename S::Local> local;
+        std::vector<std::array<PIX, 4>> overZero, overNothing;
+
+        size_t index(int x) const {
+            return x < innerFirst ? static_cast<size_t>(x - first)
+                                  : static_cast<size_t>(innerFirst - first) +
+                                        static_cast<size_t>(x - innerEnd);
+        }
+        void build(const S& s, const typename S::Plate& plate, int first_, int innerFirst_,
+                   int innerEnd_, int end_, float py, int originX) {
+            built = true;
+            first = first_;
+            innerFirst = innerFirst_;
+            innerEnd = innerEnd_;
+            end = end_;
+            const size_t n =
+                static_cast<size_t>(innerFirst - first) + static_cast<size_t>(end - innerEnd);
+            local.resize(n);
+            overZero.resize(n);
+            overNothing.resize(n);
+            auto columns = [&](int from, int to) {
+                for (int x = from; x < to; ++x) {
+                    const size_t i = index(x);
+                    local[i] = s.localAt(plate, relative(x, originX), py);
+                    s.shadeLocal(zeroPixel_, overZero[i].data(), local[i]);
+                    s.shadeLocal(nullptr, overNothing[i].data(), local[i]);
+                }
+            };
+            columns(first, innerFirst);
+            columns(innerEnd, end);
+        }
     };
 
     /// Where row y's source pixels are known clear: [srcFirst, clearEnd) and
@@ -873,7 +932,7 @@ private:
         const int a = std::clamp(row.srcFirst, first, end);
         const int b = std::clamp(row.srcEnd, a, end);
         spanWithout<kind>(s, row, first, a);
-        if constexpr (kind == Span::ExactPlates) {
+        if constexpr (kind == Span::ExactPlates || kind == Span::Side) {
             spanWith<kind>(s, row, a, b);
         } else {
             // Clear source pixels all give the result of a transparent one.
@@ -921,6 +980,9 @@ private:
             } else if constexpr (kind == Span::ExactPlates) {
                 s.shadeAtPlates(nullptr, out, relative(x, row.originX), row.py, platesOf<S>(row),
                                 row.plateCount);
+            } else if constexpr (kind == Span::Side) {
+                const auto& side = *static_cast<const SideColumns<S>*>(row.side);
+                std::memcpy(out, side.overNothing[side.index(x)].data(), sizeof(PIX) * 4);
             } else {
                 static_assert(kind == Span::Straight);
                 std::copy(row.localOverNothing, row.localOverNothing + 4, out);
@@ -950,6 +1012,15 @@ private:
             for (int x = first; x < end; ++x, out += 4, in += 4)
                 s.shadeAtPlates(in, out, relative(x, row.originX), row.py, platesOf<S>(row),
                                 row.plateCount);
+        } else if constexpr (kind == Span::Side) {
+            const auto& side = *static_cast<const SideColumns<S>*>(row.side);
+            for (int x = first; x < end; ++x, out += 4, in += 4) {
+                const size_t i = side.index(x);
+                if (isZero<1>(in))
+                    std::memcpy(out, side.overZero[i].data(), sizeof(PIX) * 4);
+                else
+                    s.shadeLocal(in, out, side.local[i]);
+            }
         } else if constexpr (kind == Span::Straight) {
             const auto& local = *static_cast<const typename S::Local*>(row.local);
             for (int x = first; x < end; ++x, out += 4, in += 4) {
@@ -988,10 +1059,9 @@ private:
                     plate::quad::fill(out, constant, vector);
                     continue;
                 }
-                if (plate::quad::allSame(in, lastIn, vector)) {
-                    plate::quad::fill(out, lastOut, vector);
+                // A glyph's inside, or its pixels among transparent ones.
+                if (plate::quad::zeroOrSame(in, lastIn, constant, lastOut, out, vector))
                     continue;
-                }
                 for (int k = 0; k < 4; ++k)
                     one(in + 4 * k, out + 4 * k);
             }

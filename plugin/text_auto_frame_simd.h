@@ -68,6 +68,17 @@ template <class PIX> inline bool samePixel(const PIX* a, const PIX* b) {
     return diff == 0;
 }
 
+/// Whether every bit of one pixel is zero.
+template <class PIX> inline bool allZeroPixel(const PIX* p) {
+    constexpr size_t words = (4 * sizeof(PIX) + 7) / 8;
+    std::uint64_t x[words] = {};
+    std::memcpy(x, p, 4 * sizeof(PIX));
+    std::uint64_t any = 0;
+    for (size_t i = 0; i < words; ++i)
+        any |= x[i];
+    return any == 0;
+}
+
 /// Whether every bit of four pixels is zero.
 template <class PIX> inline bool allZero(const PIX* p, bool vector) {
 #ifdef NIMBRA_SSE2
@@ -87,20 +98,54 @@ template <class PIX> inline bool allZero(const PIX* p, bool vector) {
     return any == 0;
 }
 
-/// Whether four pixels are, bit for bit, `pixel`.
-template <class PIX> inline bool allSame(const PIX* p, const PIX* pixel, bool vector) {
+/// Four pixels each either all zero bits or the bits of `last`: stores `zeroOut` for the first
+/// and `lastOut` for the second, and returns true; false, storing nothing, when any pixel is
+/// neither.
+template <class PIX>
+inline bool zeroOrSame(const PIX* p, const PIX* last, const PIX* zeroOut, const PIX* lastOut,
+                       PIX* out, bool vector) {
 #ifdef NIMBRA_SSE2
     if (vector) {
-        const __m128i s = splat(pixel);
-        __m128i diff = _mm_xor_si128(load(p, 0), s);
-        for (int i = 1; i < kVectors<PIX>; ++i)
-            diff = _mm_or_si128(diff, _mm_xor_si128(load(p, i), s));
-        return zeroVector(diff);
+        const __m128i zero = _mm_setzero_si128(), l = splat(last);
+        __m128i isZero[kVectors<PIX>];
+        __m128i either = _mm_set1_epi32(-1);
+        for (int i = 0; i < kVectors<PIX>; ++i) {
+            const __m128i v = load(p, i);
+            __m128i z, s;
+            if constexpr (sizeof(PIX) == 1) { // a pixel a 32-bit lane
+                z = _mm_cmpeq_epi32(v, zero);
+                s = _mm_cmpeq_epi32(v, l);
+            } else if constexpr (sizeof(PIX) == 2) { // a 64-bit lane: both halves equal
+                z = _mm_cmpeq_epi32(v, zero);
+                z = _mm_and_si128(z, _mm_shuffle_epi32(z, _MM_SHUFFLE(2, 3, 0, 1)));
+                s = _mm_cmpeq_epi32(v, l);
+                s = _mm_and_si128(s, _mm_shuffle_epi32(s, _MM_SHUFFLE(2, 3, 0, 1)));
+            } else { // the whole vector
+                z = _mm_set1_epi32(zeroVector(v) ? -1 : 0);
+                s = _mm_set1_epi32(zeroVector(_mm_xor_si128(v, l)) ? -1 : 0);
+            }
+            isZero[i] = z;
+            either = _mm_and_si128(either, _mm_or_si128(z, s));
+        }
+        if (_mm_movemask_epi8(either) != 0xFFFF)
+            return false;
+        const __m128i zo = splat(zeroOut), lo = splat(lastOut);
+        for (int i = 0; i < kVectors<PIX>; ++i)
+            store(out, i,
+                  _mm_or_si128(_mm_and_si128(isZero[i], zo), _mm_andnot_si128(isZero[i], lo)));
+        return true;
     }
 #endif
     (void)vector;
-    return samePixel(p, pixel) && samePixel(p + 4, pixel) && samePixel(p + 8, pixel) &&
-           samePixel(p + 12, pixel);
+    bool zero[4];
+    for (int k = 0; k < 4; ++k) {
+        zero[k] = allZeroPixel(p + 4 * k);
+        if (!zero[k] && !samePixel(p + 4 * k, last))
+            return false;
+    }
+    for (int k = 0; k < 4; ++k)
+        std::memcpy(out + 4 * k, zero[k] ? zeroOut : lastOut, 4 * sizeof(PIX));
+    return true;
 }
 
 /// Four copies of `pixel`.
