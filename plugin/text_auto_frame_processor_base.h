@@ -71,7 +71,8 @@ public:
         for (float v : values)
             if (!std::isfinite(v))
                 return false;
-        return plateLayout != PlateLayout::Lines || std::isfinite(lineGap);
+        // The line gap is a distance of the layouts that group text; the one plate ignores it.
+        return plateLayout == PlateLayout::Whole || std::isfinite(lineGap);
     }
 
     /// The pixel format this processor writes; the driver refuses images of another.

@@ -1,9 +1,12 @@
 #include "images.h"
 
+#include "platform.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <stdexcept>
 
 namespace testhost {
@@ -56,7 +59,8 @@ int bytesPerChannel(Depth d) {
     return 1;
 }
 
-Image::Image(OfxRectI bounds, Components components, Depth depth, RowOrder order, int rowPadding)
+Image::Image(OfxRectI bounds, Components components, Depth depth, RowOrder order, int rowPadding,
+             Allocation allocation)
     : bounds_(bounds), components_(components), depth_(depth), order_(order),
       rowPadding_(rowPadding) {
     if (bounds.x2 < bounds.x1 || bounds.y2 < bounds.y1 || rowPadding < 0)
@@ -64,14 +68,38 @@ Image::Image(OfxRectI bounds, Components components, Depth depth, RowOrder order
     stride_ = static_cast<std::size_t>(width()) * static_cast<std::size_t>(pixelBytes()) +
               static_cast<std::size_t>(rowPadding_);
     pixelsBytes_ = stride_ * static_cast<std::size_t>(height());
-    std::size_t total = 2 * kGuard + pixelsBytes_;
-    storage_.resize((total + sizeof(double) - 1) / sizeof(double));
-    auto* bytes = reinterpret_cast<unsigned char*>(storage_.data());
-    std::memset(bytes, kGuardByte, storage_.size() * sizeof(double));
+    const std::size_t total = 2 * kGuard + pixelsBytes_;
+    unsigned char* bytes = nullptr;
+    if (allocation == Allocation::Sparse) {
+        // Fresh pages are zero: only the guards are written, and of the padding only as much
+        // as shares a page with the row's pixels.
+        pages_ = platform::reservePages(total);
+        if (!pages_)
+            throw std::bad_alloc();
+        pagesBytes_ = total;
+        bytes = static_cast<unsigned char*>(pages_);
+        guardedPadding_ = std::min<std::size_t>(static_cast<std::size_t>(rowPadding_), kGuard);
+        std::memset(bytes, kGuardByte, kGuard);
+        std::memset(bytes + kGuard + pixelsBytes_, kGuardByte, kGuard);
+    } else {
+        storage_.resize((total + sizeof(double) - 1) / sizeof(double));
+        bytes = reinterpret_cast<unsigned char*>(storage_.data());
+        guardedPadding_ = static_cast<std::size_t>(rowPadding_);
+        std::memset(bytes, kGuardByte, storage_.size() * sizeof(double));
+    }
     rows_ = bytes + kGuard;
-    // Pixels start at zero; only the guards and the padding carry the pattern.
-    for (int r = 0; r < height(); ++r)
-        std::memset(rows_ + static_cast<std::size_t>(r) * stride_, 0, stride_ - rowPadding_);
+    for (int r = 0; r < height(); ++r) {
+        unsigned char* row = rows_ + static_cast<std::size_t>(r) * stride_;
+        if (pages_)
+            std::memset(row + stride_ - rowPadding_, kGuardByte, guardedPadding_);
+        else // pixels start at zero; only the guards and the padding carry the pattern
+            std::memset(row, 0, stride_ - rowPadding_);
+    }
+}
+
+Image::~Image() {
+    if (pages_)
+        platform::releasePages(pages_, pagesBytes_);
 }
 
 int Image::rowBytes() const {
@@ -155,7 +183,7 @@ bool Image::guardsIntact() const {
             return false;
     for (int r = 0; r < height(); ++r) {
         const unsigned char* pad = rows_ + static_cast<std::size_t>(r + 1) * stride_ - rowPadding_;
-        for (int i = 0; i < rowPadding_; ++i)
+        for (std::size_t i = 0; i < guardedPadding_; ++i)
             if (pad[i] != kGuardByte)
                 return false;
     }

@@ -34,13 +34,22 @@ int channelCount(Components c);
 /// 1, 2 or 4.
 int bytesPerChannel(Depth d);
 
+/// Where an image's bytes live.
+enum class Allocation {
+    Heap,   ///< One block, every byte written when the image is made.
+    Sparse, ///< Pages that take memory only once touched: an image whose rows lie gigabytes
+            ///< apart (a large rowPadding) costs only the rows that are read or written.
+};
+
 /// An image buffer with guard bytes around it and in the row padding, so a plug-in writing
-/// outside the bounds shows up in guardsIntact().
+/// outside the bounds shows up in guardsIntact(). (Sparse images guard only the first 64 bytes
+/// of each row's padding.)
 class Image {
 public:
     /// `rowPadding` extra bytes follow every row; keep it a multiple of 4 for float images.
     Image(OfxRectI bounds, Components components, Depth depth, RowOrder order = RowOrder::BottomUp,
-          int rowPadding = 0);
+          int rowPadding = 0, Allocation allocation = Allocation::Heap);
+    ~Image();
     Image(const Image&) = delete;
     Image& operator=(const Image&) = delete;
 
@@ -87,10 +96,13 @@ private:
     Depth depth_;
     RowOrder order_;
     int rowPadding_;
+    std::size_t guardedPadding_; ///< bytes of each row's padding that hold the pattern
     std::size_t stride_;
     std::size_t pixelsBytes_;
     // kGuard bytes, rows, kGuard bytes; allocated as doubles so the rows are 8-byte aligned.
     std::vector<double> storage_;
+    void* pages_ = nullptr; ///< Allocation::Sparse: the pages, kGuard bytes, rows, kGuard bytes
+    std::size_t pagesBytes_ = 0;
     unsigned char* rows_;
 };
 

@@ -12,6 +12,7 @@
 #include <windows.h>
 #else
 #include <dlfcn.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -82,6 +83,13 @@ void unsetEnvironment(const std::string& name) { ::_putenv_s(name.c_str(), ""); 
 
 long processId() { return static_cast<long>(::GetCurrentProcessId()); }
 
+void* reservePages(std::size_t bytes) {
+    // Committed pages are zero and get physical memory on first touch.
+    return ::VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+}
+
+void releasePages(void* pages, std::size_t /*bytes*/) { ::VirtualFree(pages, 0, MEM_RELEASE); }
+
 #else
 
 const char* bundleArch() {
@@ -121,6 +129,14 @@ void setEnvironment(const std::string& name, const std::string& value) {
 void unsetEnvironment(const std::string& name) { ::unsetenv(name.c_str()); }
 
 long processId() { return static_cast<long>(::getpid()); }
+
+void* reservePages(std::size_t bytes) {
+    void* pages = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
+                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    return pages == MAP_FAILED ? nullptr : pages;
+}
+
+void releasePages(void* pages, std::size_t bytes) { ::munmap(pages, bytes); }
 
 #endif
 

@@ -3,6 +3,7 @@
 // else in the host is standard C++.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace testhost::platform {
@@ -28,5 +29,11 @@ void unsetEnvironment(const std::string& name);
 
 /// This process's identifier, for file names of its own.
 long processId();
+
+/// `bytes` of zeroed memory whose pages take physical memory only once they are touched (an
+/// image gigabytes tall of which a test writes a few rows); null when the system refuses.
+void* reservePages(std::size_t bytes);
+/// Gives back what reservePages answered, with the same size.
+void releasePages(void* pages, std::size_t bytes);
 
 } // namespace testhost::platform

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <functional>
 #include <mutex>
 #include <new>
@@ -235,6 +236,20 @@ TEST_F(Layer, ImageDescriptionAndPixelAddresses) {
     EXPECT_EQ(image->pixelAddress(100, 51), base - 400);
     EXPECT_EQ(image->pixelAddress(199, 149), topDown->pixel(199, 149));
     image.reset();
+
+    // Rows a mebibyte apart, past 2^31 bytes from the first in either row order: the offset
+    // of a far row does not fit 32 bits. (The rows between are never touched.)
+    for (testhost::RowOrder order : {testhost::RowOrder::BottomUp, testhost::RowOrder::TopDown}) {
+        auto tall = std::make_shared<testhost::Image>(OfxRectI{-3, -10, 1, 2190}, Components::RGBA,
+                                                      Depth::Float, order, (1 << 20) - 64,
+                                                      testhost::Allocation::Sparse);
+        image = fetch(tall);
+        ASSERT_EQ(std::abs(image->getRowBytes()), 1 << 20);
+        for (auto [x, y] : {std::pair{-3, -10}, std::pair{0, 2037}, std::pair{-2, 2038},
+                            std::pair{0, 2189}, std::pair{-3, 2189}})
+            EXPECT_EQ(image->pixelAddress(x, y), tall->pixel(x, y)) << x << "," << y;
+        image.reset();
+    }
 
     testhost::PropertySet& odd = fx->clip("Source").imageOverrides();
     odd.setString(kOfxImageEffectPropComponents, "OfxImageComponentYUVA");

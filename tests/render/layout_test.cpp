@@ -50,10 +50,10 @@ struct Render {
     std::vector<OfxRectI> tiles; ///< empty: the whole frame at once
 };
 
-/// Renders the frame through a fresh instance of the module.
-std::shared_ptr<Image> render(const std::shared_ptr<Image>& source, const Settings& settings,
-                              const Render& how = {}) {
-    nimbra_test::LoadedPlugin p{bundleUnderTest()};
+/// Renders the frame through a fresh instance of the module in `bundle`.
+std::shared_ptr<Image> renderWith(const std::string& bundle, const std::shared_ptr<Image>& source,
+                                  const Settings& settings, const Render& how = {}) {
+    nimbra_test::LoadedPlugin p{bundle};
     testhost::Effect& fx = p.instantiate();
     const OfxRectI bounds = source->bounds();
     auto out = p.host.makeImage(bounds, Components::RGBA, source->depth());
@@ -73,6 +73,12 @@ std::shared_ptr<Image> render(const std::shared_ptr<Image>& source, const Settin
     EXPECT_TRUE(p.host.allImagesReleased());
     EXPECT_TRUE(out->guardsIntact());
     return out;
+}
+
+/// Renders the frame through a fresh instance of the module under test.
+std::shared_ptr<Image> render(const std::shared_ptr<Image>& source, const Settings& settings,
+                              const Render& how = {}) {
+    return renderWith(bundleUnderTest(), source, settings, how);
 }
 
 Px at(const Image& image, int x, int y) {
@@ -363,6 +369,59 @@ TEST(PlateLayouts, SpecksAndNoiseGiveABoundedNumberOfPlates) {
         *render(
             fewStripes,
             {{"plateLayout", {kLines}}, {"lineGap", {1}}, {"marginY", {0}}, {"marginX", {0}}})));
+}
+
+// The limits on plates, at the last value that passes and the first that fails: 64 blocks get
+// a plate each and 65 the one plate; 64 lines of one block get a plate each (notched where a
+// narrow line sits between wide ones) and 65 the block's plate.
+TEST(PlateLayouts, PlateLimitsHoldExactlyAtTheirBounds) {
+    for (int blocks : {64, 65}) {
+        SCOPED_TRACE(blocks);
+        std::vector<OfxRectI> specks;
+        for (int i = 0; i < blocks; ++i) {
+            const int x = 10 + 24 * (i % 16), y = 10 + 24 * (i / 16);
+            specks.push_back({x, y, x + 1, y + 1});
+        }
+        const auto out = render(textFrame({0, 0, 400, 130}, specks),
+                                {{"plateLayout", {kBlocks}}, {"marginX", {2}}, {"marginY", {2}}});
+        EXPECT_EQ(plateCount(*out), blocks == 64 ? 64 : 1);
+    }
+    for (int lines : {64, 65}) {
+        SCOPED_TRACE(lines);
+        std::vector<OfxRectI> stripes;
+        for (int i = 0; i < lines; ++i)
+            stripes.push_back({i % 2 ? 70 : 50, 20 + 2 * i, i % 2 ? 130 : 150, 21 + 2 * i});
+        const auto out = render(
+            textFrame({0, 0, 200, 160}, stripes),
+            {{"plateLayout", {kLines}}, {"lineGap", {1}}, {"marginX", {0}}, {"marginY", {1}}});
+        EXPECT_EQ(plateCount(*out), 1);
+        // Beside the narrow line of row 22, between the wide lines' plates.
+        EXPECT_EQ(at(*out, 60, 22)[3], lines == 64 ? 0 : 255);
+        EXPECT_EQ(at(*out, 100, 22)[3], 255);
+    }
+}
+
+// The search for pieces gives up on a detection band that would hold more than 256 separate
+// blocks: two combs side by side in one band, each joined by a bar above its teeth, are two
+// plates with 256 teeth between them and the one plate around all the text with 257. (The
+// text's extent, 160 rows, makes the 16 bands 10 rows each; the combs lie in rows 21 to 26.)
+// The reference processors look for pieces without bands, so this is the fast module's alone.
+TEST(PlateLayouts, ADetectionBandGivesUpPastItsBlockLimit) {
+    for (int teeth : {256, 257}) {
+        SCOPED_TRACE(teeth);
+        std::vector<OfxRectI> text = {{5, 0, 6, 1}, {5, 159, 6, 160}};
+        auto comb = [&](int x, int n) {
+            for (int t = 0; t < n; ++t)
+                text.push_back({x + 2 * t, 21, x + 2 * t + 1, 26});
+            text.push_back({x, 26, x + 2 * n - 1, 27});
+        };
+        comb(20, 200);
+        comb(440, teeth - 200);
+        const auto frame = textFrame({0, 0, 640, 160}, text);
+        const Settings settings = {{"plateLayout", {kBlocks}}, {"marginX", {0}}, {"marginY", {0}}};
+        const auto out = renderWith(NIMBRA_BUNDLE, frame, settings);
+        EXPECT_EQ(plateCount(*out), teeth == 256 ? 4 : 1);
+    }
 }
 
 TEST(PlateLayouts, ThreadCountsAndTilesDoNotChangePixels) {

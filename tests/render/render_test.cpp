@@ -6,8 +6,10 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -569,6 +571,38 @@ TEST(RenderPixels, HiddenColourOfStraightPixelsStaysHidden) {
     }
 }
 
+// The same rule for premultiplied 16-bit and float images in the compatible arithmetic, which
+// divides colour by alpha: a pixel with alpha at most 0.001 of full scale gives exactly what
+// it would with colour 0, inside a translucent fill and outside the plate alike. (8 bits has
+// no alpha that small but 0.)
+TEST(RenderPixels, HiddenColourOfPremultipliedPixelsStaysHidden) {
+    struct Case {
+        Depth depth;
+        double full, hiddenAlpha, visibleAlpha;
+    };
+    const Case cases[] = {{Depth::Short, 65535, 65, 66}, {Depth::Float, 1, 0.001, 0.0011}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.full);
+        auto renderWith = [&](double colour, double alpha) {
+            Rig rig({0, 0, 60, 30}, {0, 0, 60, 30}, Components::RGBA, c.depth);
+            rig.fx.clip("Source").setPremultiplication(kOfxImagePreMultiplied);
+            paint(*rig.src, 10, 10, {c.full, c.full, c.full, c.full});
+            paint(*rig.src, 12, 12, {colour, colour / 2, colour / 4, alpha}); // in the fill
+            paint(*rig.src, 55, 25, {colour, colour / 2, colour / 4, alpha}); // beyond the plate
+            rig.set("fillColor", {0.2, 0.4, 0.6, 0.5});
+            rig.set("marginX", {5});
+            EXPECT_EQ(rig.renderAll(), kOfxStatOK);
+            rig.checkClean();
+            return rig.dst;
+        };
+        const double colour = c.hiddenAlpha * 0.9; // a proper premultiplied colour, not 0
+        EXPECT_TRUE(sameImage(*renderWith(colour, c.hiddenAlpha), *renderWith(0, c.hiddenAlpha)));
+        // Just above 0.001 the colour counts.
+        const double seen = c.visibleAlpha * 0.9;
+        EXPECT_FALSE(sameImage(*renderWith(seen, c.visibleAlpha), *renderWith(0, c.visibleAlpha)));
+    }
+}
+
 // Numbers a GUI never sends but a command line or an edited project can: not a number,
 // infinities, or values beyond single precision. The frame is copied, not drawn over.
 TEST(RenderPixels, NonFiniteParametersCopyTheSource) {
@@ -586,21 +620,27 @@ TEST(RenderPixels, NonFiniteParametersCopyTheSource) {
             colour[static_cast<size_t>(c)] = c % 2 ? inf : nan;
             settings.push_back({name, colour});
         }
+    // The line gap is a distance of the block and line layouts.
+    for (double bad : {nan, inf, -inf})
+        settings.push_back({"lineGap", {bad}});
     for (const auto& [name, values] : settings) {
-        for (double mode : {0.0, 1.0}) {
-            SCOPED_TRACE(std::string(name) + " " + std::to_string(values[0]) + " mode " +
-                         std::to_string(mode));
-            Rig rig({0, 0, 40, 30}, {0, 0, 40, 30});
-            paint(*rig.src, 10, 10, {200, 100, 50, 255});
-            paint(*rig.src, 11, 10, {20, 10, 5, 64});
-            paint(*rig.src, 30, 20, {9, 9, 9, 9});
-            rig.set("strokeWidth", {2});
-            rig.set("compositing", {mode});
-            rig.set(name, values);
-            ASSERT_EQ(rig.renderAll(), kOfxStatOK);
-            EXPECT_TRUE(sameImage(*rig.src, *rig.dst));
-            rig.checkClean();
-        }
+        const bool gap = std::string(name) == "lineGap";
+        for (double mode : {0.0, 1.0})
+            for (double layout : gap ? std::vector<double>{1, 2} : std::vector<double>{0}) {
+                SCOPED_TRACE(std::string(name) + " " + std::to_string(values[0]) + " mode " +
+                             std::to_string(mode) + " layout " + std::to_string(layout));
+                Rig rig({0, 0, 40, 30}, {0, 0, 40, 30});
+                paint(*rig.src, 10, 10, {200, 100, 50, 255});
+                paint(*rig.src, 11, 10, {20, 10, 5, 64});
+                paint(*rig.src, 30, 20, {9, 9, 9, 9});
+                rig.set("strokeWidth", {2});
+                rig.set("compositing", {mode});
+                rig.set("plateLayout", {layout});
+                rig.set(name, values);
+                ASSERT_EQ(rig.renderAll(), kOfxStatOK);
+                EXPECT_TRUE(sameImage(*rig.src, *rig.dst));
+                rig.checkClean();
+            }
     }
 }
 
@@ -657,6 +697,162 @@ TEST(RenderPixels, AbortLeavesLaterRowsUnwritten) {
         EXPECT_EQ(rig.out(2, y) == (Px{1, 2, 3, 4}), y >= 2) << y;
     EXPECT_EQ(rig.out(2, 1), (Px{0, 0, 0, 255}));
     rig.checkClean();
+}
+
+// The host answers "abort" once, for one row of one thread's band, and "no" ever after: that
+// row alone is left as it was, and every row after it is drawn, in the drawing and in the copy
+// of a frame without text, on one thread and on several.
+TEST(RenderPixels, AnAbortForOneRowLeavesOnlyThatRow) {
+    const OfxRectI frame{0, 0, 24, 12};
+    const std::vector<double> sentinel = {1, 2, 3, 4};
+    for (unsigned threads : {1u, 3u})
+        for (bool text : {true, false})
+            for (double mode : {0.0, 1.0}) {
+                SCOPED_TRACE(testing::Message()
+                             << threads << " threads, text " << text << ", mode " << mode);
+                auto scene = [&](Rig& rig) {
+                    paintRect(*rig.src, {0, 0, 24, 12}, {3, 3, 3, 3}); // under the threshold
+                    if (text)
+                        paintRect(*rig.src, {10, 4, 14, 8}, {255, 255, 255, 255});
+                    rig.set("marginX", {2});
+                    rig.set("marginY", {1});
+                    rig.set("strokeWidth", {1.5});
+                    rig.set("compositing", {mode});
+                    rig.p.host.setNumCPUs(threads);
+                    rig.dst->fill(sentinel);
+                };
+                Rig clean(frame, frame);
+                scene(clean);
+                ASSERT_EQ(clean.renderAll(), kOfxStatOK);
+
+                Rig rig(frame, frame);
+                scene(rig);
+                // The third row of the second band (or of the only one); the multi-thread
+                // suite says which share asks.
+                const unsigned share = threads > 1 ? 1 : 0;
+                const int aborted = frame.y1 + static_cast<int>(share * 12 / threads) + 2;
+                const auto* suite = static_cast<const OfxMultiThreadSuiteV1*>(
+                    rig.p.host.fetchSuite(kOfxMultiThreadSuite, 1));
+                ASSERT_NE(suite, nullptr);
+                std::mutex mutex;
+                std::vector<int> asked(threads, 0);
+                rig.p.host.setAbortHook([&](OfxImageEffectHandle) {
+                    unsigned index = 0;
+                    suite->multiThreadIndex(&index);
+                    std::lock_guard<std::mutex> lock(mutex);
+                    return index == share && ++asked[index] == 3 ? 1 : 0;
+                });
+                ASSERT_EQ(rig.renderAll(), kOfxStatOK);
+                for (int y = frame.y1; y < frame.y2; ++y)
+                    for (int x = frame.x1; x < frame.x2; ++x)
+                        ASSERT_EQ(rig.out(x, y), (y == aborted ? Px{1, 2, 3, 4} : clean.out(x, y)))
+                            << x << "," << y;
+                EXPECT_NE(clean.out(11, aborted), (Px{1, 2, 3, 4})); // the row is drawn normally
+                rig.checkClean();
+            }
+}
+
+// An image whose rows lie a mebibyte apart, 2,200 rows tall: rows past the 2,048th start more
+// than 2^31 bytes from the first, in either row order. The plate and the text land on the right
+// rows of the far end, in a window there, in every depth.
+TEST(RenderPixels, RowsBeyondTwoGibibytesAreAddressedRight) {
+    const OfxRectI bounds{0, 0, 4, 2200};
+    for (testhost::RowOrder order : {testhost::RowOrder::BottomUp, testhost::RowOrder::TopDown})
+        for (Depth depth : {Depth::Byte, Depth::Float}) {
+            SCOPED_TRACE(testing::Message() << "order " << static_cast<int>(order) << " depth "
+                                            << static_cast<int>(depth));
+            const double full = depth == Depth::Byte ? 255 : 1;
+            const int pixelBytes = 4 * (depth == Depth::Byte ? 1 : 4);
+            auto tall = [&] {
+                return std::make_shared<Image>(bounds, Components::RGBA, depth, order,
+                                               (1 << 20) - 4 * pixelBytes,
+                                               testhost::Allocation::Sparse);
+            };
+            for (double mode : {0.0, 1.0}) {
+                Rig rig(bounds, bounds, Components::RGBA, depth);
+                rig.src = tall();
+                rig.dst = tall();
+                rig.fx.clip("Source").setImage(rig.src);
+                rig.fx.clip("Output").setImage(rig.dst);
+                paint(*rig.src, 1, 2190, {full, 0, full, full});
+                rig.set("marginX", {0});
+                rig.set("marginY", {2});
+                rig.set("compositing", {mode});
+                const OfxRectI window{0, 2150, 4, 2200};
+                for (int y = 2140; y < 2200; ++y)
+                    paint(*rig.dst, 3, y, {9, 9, 9, 9});
+                ASSERT_EQ(rig.render(window), kOfxStatOK);
+                EXPECT_EQ(rig.out(1, 2190), (Px{full, 0, full, full}));
+                for (int y : {2188, 2189, 2191, 2192})
+                    EXPECT_EQ(rig.out(1, y), (Px{0, 0, 0, full})) << y;
+                for (int y : {2187, 2193})
+                    EXPECT_EQ(rig.out(1, y), (Px{0, 0, 0, 0})) << y;
+                EXPECT_EQ(rig.out(0, 2190), (Px{0, 0, 0, 0}));
+                EXPECT_EQ(rig.out(3, 2150), (Px{0, 0, 0, 0})); // in the window
+                EXPECT_EQ(rig.out(3, 2149), (Px{9, 9, 9, 9})); // below it
+                rig.checkClean();
+            }
+        }
+}
+
+// Every image the effect fetched goes back to the host on every way out of a render: a
+// refusal, a host call that fails half-way, an abort, a render with no destination.
+TEST(RenderPixels, EveryWayOutOfARenderGivesBackTheImages) {
+    struct Path {
+        const char* what;
+        std::function<void(Rig&)> arrange;
+        OfxStatus status;
+        int fetched; ///< images the effect fetches on this path
+    };
+    const Path paths[] = {
+        {"no destination image", [](Rig& rig) { rig.fx.clip("Output").clearImages(); }, kOfxStatOK,
+         1},
+        {"unsupported depth",
+         [](Rig& rig) {
+             rig.fx.clip("Output").props().setString(kOfxImageEffectPropPixelDepth,
+                                                     "OfxBitDepthHalf");
+         },
+         kOfxStatErrUnsupported, 0},
+        {"destination smaller than the window",
+         [](Rig& rig) {
+             rig.dst = rig.p.host.makeImage({0, 0, 19, 10}, Components::RGBA, Depth::Byte);
+             rig.fx.clip("Output").setImage(rig.dst);
+         },
+         kOfxStatErrImageFormat, 2},
+        {"source of another depth",
+         [](Rig& rig) {
+             rig.src = rig.p.host.makeImage({0, 0, 20, 10}, Components::RGBA, Depth::Short);
+             rig.fx.clip("Source").setImage(rig.src);
+         },
+         kOfxStatErrFormat, 2},
+        {"abort on every row",
+         [](Rig& rig) { rig.p.host.setAbortHook([](OfxImageEffectHandle) { return 1; }); },
+         kOfxStatOK, 2},
+        {"parameter read fails after the fetch",
+         [](Rig& rig) {
+             rig.p.host.faults().failFunction("paramGetValueAtTime", kOfxStatErrUnknown);
+         },
+         kOfxStatErrUnknown, 2},
+        {"threads refused",
+         [](Rig& rig) { rig.p.host.faults().failFunction("multiThread", kOfxStatErrMemory); },
+         kOfxStatErrMemory, 2},
+        {"second image refused",
+         [](Rig& rig) { rig.p.host.faults().failFunction("clipGetImage", kOfxStatErrMemory, 1); },
+         kOfxStatErrMemory, 1},
+    };
+    for (const Path& path : paths)
+        for (double layout : {0.0, 2.0}) {
+            SCOPED_TRACE(testing::Message() << path.what << ", layout " << layout);
+            Rig rig({0, 0, 20, 10}, {0, 0, 20, 10});
+            paint(*rig.src, 5, 5, {255, 255, 255, 255});
+            rig.set("plateLayout", {layout});
+            rig.p.host.setNumCPUs(3);
+            path.arrange(rig);
+            EXPECT_EQ(rig.render({0, 0, 20, 10}), path.status);
+            EXPECT_EQ(rig.p.host.imagesFetched(), path.fetched);
+            EXPECT_EQ(rig.p.host.imagesReleased(), path.fetched);
+            EXPECT_TRUE(rig.p.host.misuse().empty());
+        }
 }
 
 // MLT's habits: straight 8-bit RGBA in top-down rows, a new instance for every frame and a
