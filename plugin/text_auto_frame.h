@@ -2,6 +2,7 @@
 #pragma once
 
 #include "image_effect.h"
+#include "plate_params.h"
 
 class TextAutoFrameProcessorBase;
 class TextAutoFramePlugin;
@@ -37,6 +38,10 @@ public:
     void setupAndProcess(TextAutoFrameProcessorBase& processor, const OFX::RenderArgs& args);
 
 private:
+    /// The parameter values at the render's time, distances scaled as the compositing mode
+    /// asks; the source's premultiplication is the caller's to fill in.
+    plate::Params paramsAt(const OFX::RenderArgs& args) const;
+
     OFX::Clip* outputClip = nullptr;
     OFX::Clip* sourceClip = nullptr;
     OFX::DoubleParam* marginX = nullptr;

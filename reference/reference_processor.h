@@ -1,10 +1,14 @@
-// The straightforward text plate processor, kept to check the fast one against and to
-// measure it by: every band scans the whole source again, every pixel goes through the
-// image's address lookup and the full per-pixel algorithm. Built only for tests and the
-// benchmark.
+// The straightforward text plate processor, kept to check the fast one against and to measure
+// it by: every band detects the text again over the whole source, the pieces of text are found
+// by flood fill, and every pixel goes through the image's address lookup and the whole
+// per-pixel algorithm over every plate. It shares the layout, the shapes and the arithmetic
+// with the fast processor, and nothing of its drawing. Built only for tests and the benchmark.
 #pragma once
 
-#include "text_auto_frame_layout.h"
+#include "plate_layout.h"
+#include "plate_shading.h"
+#include "plate_shape.h"
+#include "text_auto_frame_processor_base.h"
 
 #include <cstdint>
 #include <vector>
@@ -19,57 +23,29 @@ public:
 
     void processWindow(const OfxRectI& window) override {
         if constexpr (nComponents == 4) {
-            if (plateLayout != PlateLayout::Whole) {
-                const plate::PlateSet plates =
-                    parametersFinite() ? detectPlates() : plate::PlateSet{};
-                if (!plates.empty()) {
-                    drawPlates(window, plates);
-                    return;
-                }
-                copySource(window);
-                return;
-            }
-            const PlateRect found = parametersFinite() ? detectPlateRect() : PlateRect{};
-            if (found.found) {
-                drawPlate(window, found);
+            const plate::Plates plates = params.finite() ? detect() : plate::Plates{};
+            if (!plates.empty()) {
+                if (params.compositing == plate::Compositing::Accurate)
+                    draw(window, plates, plate::AccurateShading<PIX, maxValue>(params));
+                else
+                    draw(window, plates, plate::CompatibleShading<PIX, maxValue>(params));
                 return;
             }
         }
         copySource(window);
     }
 
-    PlateRect detectPlateRect() const {
-        if (!sourceImage)
-            return {};
+private:
+    /// Whether pixel (x, y) of the source (relative to its corner) is text.
+    bool isText(int x, int y) const {
         const OfxRectI& b = sourceImage->getBounds();
-        if (b.y1 >= b.y2)
-            return {};
-        const int width = b.x2 - b.x1;
-        const int height = b.y2 - b.y1;
-        const float threshold = detectionThreshold * static_cast<float>(maxValue);
-        int minX = width, maxX = 0, minY = height, maxY = 0;
-        bool found = false;
-        for (int y = b.y1; y < b.y2; ++y) {
-            for (int x = b.x1; x < b.x2; ++x) {
-                auto* pixel = static_cast<const PIX*>(sourceImage->pixelAddress(x, y));
-                if (!pixel || !(static_cast<float>(pixel[nComponents - 1]) > threshold))
-                    continue;
-                minX = std::min(minX, x - b.x1);
-                maxX = std::max(maxX, x - b.x1);
-                minY = std::min(minY, y - b.y1);
-                maxY = std::max(maxY, y - b.y1);
-                found = true;
-            }
-        }
-        if (!found)
-            return {};
-        return plate::plateFromExtremes(minX, maxX, minY, maxY, width, height, marginX, marginY,
-                                        yOffset);
+        auto* pixel = static_cast<const PIX*>(sourceImage->pixelAddress(x + b.x1, y + b.y1));
+        const float threshold = params.detectionThreshold * static_cast<float>(maxValue);
+        return pixel && static_cast<float>(pixel[nComponents - 1]) > threshold;
     }
 
-    /// The layouts' plates: the pieces are the groups of text pixels that touch, sides or
-    /// corners (found by flood fill), grouped into blocks and lines.
-    plate::PlateSet detectPlates() const {
+    /// The plates of the layout; none when nothing is detected.
+    plate::Plates detect() const {
         if (!sourceImage)
             return {};
         const OfxRectI& b = sourceImage->getBounds();
@@ -77,18 +53,47 @@ public:
             return {};
         const int width = b.x2 - b.x1;
         const int height = b.y2 - b.y1;
-        const float threshold = detectionThreshold * static_cast<float>(maxValue);
+        if (params.plateLayout == plate::PlateLayout::Whole) {
+            int minX = width, maxX = 0, minY = height, maxY = 0;
+            bool found = false;
+            for (int y = 0; y < height; ++y)
+                for (int x = 0; x < width; ++x) {
+                    if (!isText(x, y))
+                        continue;
+                    minX = std::min(minX, x);
+                    maxX = std::max(maxX, x);
+                    minY = std::min(minY, y);
+                    maxY = std::max(maxY, y);
+                    found = true;
+                }
+            if (!found)
+                return {};
+            return {{plate::plateFromExtremes(minX, maxX, minY, maxY, width, height, params)}};
+        }
         const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
         std::vector<char> text(count, 0);
         for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x) {
-                auto* pixel =
-                    static_cast<const PIX*>(sourceImage->pixelAddress(x + b.x1, y + b.y1));
-                text[static_cast<size_t>(y) * width + x] =
-                    pixel && static_cast<float>(pixel[nComponents - 1]) > threshold;
-            }
+            for (int x = 0; x < width; ++x)
+                text[static_cast<size_t>(y) * width + x] = isText(x, y);
+        std::vector<plate::Box> pieces = piecesOf(text, width, height);
+        plate::mergeTouching(pieces, plate::Reach::of(params));
+        return plate::platesOfBlocks(params, pieces, width, height,
+                                     [&](const plate::Box& block, int y) {
+                                         plate::RowExtent e;
+                                         for (int x = block.minX; x <= block.maxX; ++x)
+                                             if (text[static_cast<size_t>(y) * width + x]) {
+                                                 if (e.first < 0)
+                                                     e.first = x;
+                                                 e.last = x;
+                                             }
+                                         return e;
+                                     });
+    }
+
+    /// The groups of text pixels that touch, sides or corners, by flood fill.
+    static std::vector<plate::Box> piecesOf(const std::vector<char>& text, int width, int height) {
         std::vector<plate::Box> pieces;
-        std::vector<char> seen(count, 0);
+        std::vector<char> seen(text.size(), 0);
         std::vector<std::pair<int, int>> stack;
         for (int y = 0; y < height; ++y)
             for (int x = 0; x < width; ++x) {
@@ -116,44 +121,27 @@ public:
                 }
                 pieces.push_back(piece);
             }
-        plate::mergeTouching(pieces, plate::Reach::of(*this));
-        return plate::platesOfBlocks(*this, pieces, width, height,
-                                     [&](const plate::Box& block, int y) {
-                                         plate::RowExtent e;
-                                         for (int x = block.minX; x <= block.maxX; ++x)
-                                             if (text[static_cast<size_t>(y) * width + x]) {
-                                                 if (e.first < 0)
-                                                     e.first = x;
-                                                 e.last = x;
-                                             }
-                                         return e;
-                                     });
+        return pieces;
     }
 
-    void drawPlates(const OfxRectI& window, const plate::PlateSet& plates) {
-        switch (compositing) {
-        case Compositing::Accurate:
-            return drawAll(window, plate::AccurateShader<PIX, maxValue>(*this, plates));
-        case Compositing::Compatible:
-        default:
-            return drawAll(window, plate::Shader<PIX, maxValue>(*this, plates));
-        }
-    }
-
-    template <class S> void drawAll(const OfxRectI& window, const S& shader) {
-        std::vector<const typename S::Plate*> all;
-        for (const auto& p : shader.plates)
-            all.push_back(&p);
+    /// Every pixel of the window through the whole per-pixel algorithm over every plate.
+    template <class S> void draw(const OfxRectI& window, const plate::Plates& plates, const S& s) {
+        std::vector<plate::Shape> shapes;
+        for (const plate::Plate& p : plates)
+            shapes.emplace_back(p, params.cornerSize, S::kEdges, params.outlineReach(),
+                                params.fillEnabled || params.strokeActive());
+        std::vector<const plate::Shape*> all;
+        for (const plate::Shape& shape : shapes)
+            all.push_back(&shape);
         const OfxRectI& origin = sourceImage->getBounds();
         for (int y = window.y1; y < window.y2; ++y) {
             if (effect.abortRequested())
                 continue;
             auto* dst = static_cast<PIX*>(destinationImage->pixelAddress(window.x1, y));
-            const float py = static_cast<float>(static_cast<std::int64_t>(y) - origin.y1);
+            const float py = plate::relative(y, origin.y1);
             for (int x = window.x1; x < window.x2; ++x, dst += nComponents) {
-                const float px = static_cast<float>(static_cast<std::int64_t>(x) - origin.x1);
                 const PIX* src = static_cast<const PIX*>(sourceImage->pixelAddress(x, y));
-                shader.shadeAtPlates(src, dst, px, py, all.data(), all.size());
+                s.shadeAt(src, dst, all.data(), all.size(), plate::relative(x, origin.x1), py);
             }
         }
     }
@@ -169,32 +157,6 @@ public:
                                      : nullptr;
                 for (int c = 0; c < nComponents; ++c)
                     dst[c] = src ? src[c] : PIX(0);
-            }
-        }
-    }
-
-    void drawPlate(const OfxRectI& window, const PlateRect& found) {
-        switch (compositing) {
-        case Compositing::Accurate:
-            return drawWith(window, plate::AccurateShader<PIX, maxValue>(*this, found));
-        case Compositing::Compatible:
-        default:
-            return drawWith(window, plate::Shader<PIX, maxValue>(*this, found));
-        }
-    }
-
-    template <class S> void drawWith(const OfxRectI& window, const S& shader) {
-        const OfxRectI& origin = sourceImage->getBounds();
-        for (int y = window.y1; y < window.y2; ++y) {
-            if (effect.abortRequested())
-                continue;
-            auto* dst = static_cast<PIX*>(destinationImage->pixelAddress(window.x1, y));
-            // 64-bit: images at opposite ends of the int range are further apart than an int.
-            const float py = static_cast<float>(static_cast<std::int64_t>(y) - origin.y1);
-            for (int x = window.x1; x < window.x2; ++x, dst += nComponents) {
-                const float px = static_cast<float>(static_cast<std::int64_t>(x) - origin.x1);
-                const PIX* src = static_cast<const PIX*>(sourceImage->pixelAddress(x, y));
-                shader.shadeAt(src, dst, px, py);
             }
         }
     }

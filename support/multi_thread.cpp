@@ -5,6 +5,13 @@
 namespace OFX {
 namespace MultiThread {
 
+unsigned int getNumCPUs() {
+    unsigned int n = 1;
+    if (Private::multiThreadSuite().multiThreadNumCPUs(&n) != kOfxStatOK || n == 0)
+        n = 1; // a host that reports no CPU still has the calling thread
+    return n;
+}
+
 Processor::~Processor() = default;
 
 void Processor::runThreads(unsigned int count) {

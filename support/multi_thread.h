@@ -6,6 +6,9 @@
 namespace OFX {
 namespace MultiThread {
 
+/// How many threads the host would run at once: its CPU count, 1 when it cannot say.
+unsigned int getNumCPUs();
+
 /// Runs a piece of work once per thread through the host's multi-thread suite.
 class Processor {
 public:

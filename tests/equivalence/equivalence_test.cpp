@@ -1,15 +1,33 @@
 // The fast processors against the straightforward ones, over random formats, bounds,
 // windows, thread counts, parameters and pixels: every byte of the output must agree, and
 // so must what a host sees (abort queries, images released).
+//
+// NIMBRA_COMPARE_BUNDLE=<bundle> compares with another build of the module instead of the
+// straightforward one (an earlier release, say: a change that must keep every byte), and
+// NIMBRA_COMPARE_SEED=<n> draws other random cases.
 #include "loaded_plugin.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <random>
+#include <string>
 
 namespace {
+
+/// The module the fast one is compared with.
+std::string comparedBundle() {
+    const char* other = std::getenv("NIMBRA_COMPARE_BUNDLE");
+    return other && *other ? other : NIMBRA_REFERENCE_BUNDLE;
+}
+
+/// The random cases' seed: the test's own unless the environment names another.
+std::mt19937 randomCases(unsigned seed) {
+    const char* other = std::getenv("NIMBRA_COMPARE_SEED");
+    return std::mt19937(other && *other ? static_cast<unsigned>(std::stoul(other)) + seed : seed);
+}
 
 using testhost::Components;
 using testhost::Depth;
@@ -190,8 +208,8 @@ struct Renderer {
 
 TEST(FastAndReferenceProcessors, AgreeOnEveryByteOverRandomRenders) {
     Renderer fast(NIMBRA_BUNDLE);
-    Renderer reference(NIMBRA_REFERENCE_BUNDLE);
-    std::mt19937 rng(20261208);
+    Renderer reference(comparedBundle());
+    std::mt19937 rng = randomCases(20261208);
     int plates = 0, accurate = 0;
     int layouts[3] = {0, 0, 0}; // renders that changed something, per layout
     int split = 0;              // block and line renders unlike the single plate
@@ -248,8 +266,8 @@ TEST(FastAndReferenceProcessors, AgreeOnBuiltUpLayouts) {
     // Lines of text of several widths and a logo, so that blocks, lines and joined line
     // shapes (rounded, outlined, offset) are compared in every mode, depth and layout.
     Renderer fast(NIMBRA_BUNDLE);
-    Renderer reference(NIMBRA_REFERENCE_BUNDLE);
-    std::mt19937 rng(1414);
+    Renderer reference(comparedBundle());
+    std::mt19937 rng = randomCases(1414);
     int joined = 0;
     for (int i = 0; i < 120; ++i) {
         Case c = randomCase(rng, 120);
@@ -299,8 +317,8 @@ TEST(FastAndReferenceProcessors, AgreeOnBuiltUpLayouts) {
 TEST(FastAndReferenceProcessors, AgreeOnLargeEightBitWindows) {
     // Windows past 65536 pixels take the 8-bit table path.
     Renderer fast(NIMBRA_BUNDLE);
-    Renderer reference(NIMBRA_REFERENCE_BUNDLE);
-    std::mt19937 rng(8);
+    Renderer reference(comparedBundle());
+    std::mt19937 rng = randomCases(8);
     int tabled = 0, accurateTabled = 0;
     for (int i = 0; i < 60; ++i) {
         Case c = randomCase(rng, 420);
@@ -332,8 +350,8 @@ TEST(FastAndReferenceProcessors, AgreeOnTextOverTransparency) {
     // (a shadow, colour under zero alpha, a speck of -0.0) scattered over the empty part: the
     // part that detection reads on its own, which the drawing takes as known.
     Renderer fast(NIMBRA_BUNDLE);
-    Renderer reference(NIMBRA_REFERENCE_BUNDLE);
-    std::mt19937 rng(2160);
+    Renderer reference(comparedBundle());
+    std::mt19937 rng = randomCases(2160);
     int changed = 0;
     for (int i = 0; i < 72; ++i) {
         Case c = randomCase(rng);

@@ -1,0 +1,218 @@
+// The effect's factory: its identity, its clips and its parameters as hosts list them.
+#include "plate_params.h"
+#include "text_auto_frame.h"
+
+namespace {
+
+constexpr const char* kPluginIdentifier = "com.example.nimbra.jp";
+constexpr unsigned int kPluginVersionMajor = 2;
+constexpr unsigned int kPluginVersionMinor = 0;
+
+TextAutoFramePluginFactory gFactory(kPluginIdentifier, kPluginVersionMajor, kPluginVersionMinor);
+
+struct DoubleParamDefinition {
+    const char* name;
+    const char* label;
+    double defaultValue, min, max, displayMin, displayMax;
+    const char* hint;
+};
+
+void defineDouble(OFX::ImageEffectDescriptor& desc, OFX::PageParamDescriptor& page,
+                  const DoubleParamDefinition& definition, bool animates = true) {
+    OFX::DoubleParamDescriptor* param = desc.defineDoubleParam(definition.name);
+    param->setLabels(definition.label, definition.label, definition.label);
+    param->setHint(definition.hint);
+    param->setDefault(definition.defaultValue);
+    param->setRange(definition.min, definition.max);
+    param->setDisplayRange(definition.displayMin, definition.displayMax);
+    param->setAnimates(animates);
+    page.addChild(*param);
+}
+
+void defineBoolean(OFX::ImageEffectDescriptor& desc, OFX::PageParamDescriptor& page,
+                   const char* name, const char* label, bool defaultValue, const char* hint) {
+    OFX::BooleanParamDescriptor* param = desc.defineBooleanParam(name);
+    param->setLabels(label, label, label);
+    param->setHint(hint);
+    param->setDefault(defaultValue);
+    param->setAnimates(true);
+    page.addChild(*param);
+}
+
+void defineColour(OFX::ImageEffectDescriptor& desc, OFX::PageParamDescriptor& page,
+                  const char* name, const char* label, double r, double g, double b, double a,
+                  const char* hint) {
+    OFX::RGBAParamDescriptor* param = desc.defineRGBAParam(name);
+    param->setLabels(label, label, label);
+    param->setHint(hint);
+    param->setDefault(r, g, b, a);
+    param->setAnimates(true);
+    page.addChild(*param);
+}
+
+// Tooltips: what each parameter does and in which unit, in Japanese, then in English.
+constexpr const char* kMarginXHint =
+    "文字の左右の余白（ピクセル）。枠は文字から左右それぞれこの値の 2 倍だけ広がります。\n"
+    "Room left and right of the text, in pixels: the plate reaches twice this value beyond "
+    "the text on each side.";
+constexpr const char* kMarginYHint =
+    "文字の上下の余白（ピクセル）。上下それぞれこの値だけ広がります。\n"
+    "Room below and above the text, in pixels, once on each side.";
+constexpr const char* kYOffsetHint =
+    "枠（文字ではなく）を上下に動かす量（ピクセル）。正の値で上へ、負の値で下へ。\n"
+    "Moves the plate (not the text), in pixels: up for positive values, down for negative ones.";
+constexpr const char* kCornerSizeHint =
+    "角の丸みの半径（ピクセル）。枠の短い辺の半分までに制限されます。0 で直角。\n"
+    "Corner radius in pixels, limited to half the plate's shorter side; 0 gives square corners.";
+constexpr const char* kFillEnabledHint = "枠の内側を塗りつぶします。\nFills the plate's inside.";
+constexpr const char* kFillColorHint = "塗りの色。アルファは塗りの不透明度です。\n"
+                                       "Fill colour; its alpha is the fill's opacity.";
+constexpr const char* kStrokeEnabledHint =
+    "枠線を描きます（枠線の幅が 0 のときは描かれません）。\n"
+    "Draws the plate's outline (none while the outline width is 0).";
+constexpr const char* kStrokeColorHint = "枠線の色。アルファは枠線の不透明度です。\n"
+                                         "Outline colour; its alpha is the outline's opacity.";
+constexpr const char* kStrokeWidthHint =
+    "枠線の半幅（ピクセル）。枠の縁の内側と外側にそれぞれこの幅で描かれます。0 で枠線なし。\n"
+    "Half-width of the outline in pixels, drawn this far on each side of the plate's edge; 0 "
+    "draws no outline.";
+constexpr const char* kDetectionThresholdHint =
+    "文字とみなすアルファの下限（全階調に対する割合、0〜1）。これを超える画素を囲んで枠を作ります"
+    "。\n"
+    "A pixel counts as text when its alpha is above this fraction of full scale (0 to 1); the "
+    "plate surrounds those pixels.";
+constexpr const char* kCompositingHint =
+    "互換: "
+    "以前の版と同じ計算で、既存のプロジェクトの見た目を保ちます。文字の縁の半透明な画素の下には"
+    "枠が付かず、半透明の枠は暗めになります。距離は描画される画像のピクセルです。\n"
+    "正確: "
+    "合成ソフトと同じく、文字を枠の上にプリマルチプライドで合成し、枠の縁を滑らかにします。距離"
+    "は原寸画像のピクセルで、縮小プレビューでも書き出しと同じ見た目になります。新しい作業にはこちら"
+    "を"
+    "お勧めします。\n"
+    "Compatible: the arithmetic of earlier versions, so existing projects keep their look; "
+    "glyph edges get no plate under them, translucent plates come out darker, and distances "
+    "are pixels of the rendered image.\n"
+    "Accurate: the text composited over the plate as a compositor does (premultiplied, with "
+    "smooth plate edges); distances are pixels of the full-size image, so a reduced preview "
+    "looks like the export. Recommended for new work.";
+
+constexpr const char* kPlateLayoutHint =
+    "全体: すべての文字を 1 つの枠で囲みます（以前の版と同じ）。\n"
+    "ブロック: 枠どうしが触れ合う文字のまとまりごとに枠を付けます。離れたロゴと字幕は別の枠に"
+    "なります。\n"
+    "行: ブロックを文字のない行で行に分け、各行の幅に合わせた枠を付けます。触れ合う行の枠は 1 "
+    "つの形になり、枠線はその外周だけを回ります。\n"
+    "枠が 64 を超えるとき（細かな点やノイズ）は、行はブロックごとの枠に、ブロックは全体の枠に"
+    "まとめます。\n"
+    "Whole: one plate around all the text (as earlier versions).\n"
+    "Blocks: one plate per group of text whose plates would touch; a logo and a subtitle far "
+    "apart get two plates.\n"
+    "Lines: each block split into lines at rows without text, each plate fitting its line; "
+    "touching line plates form one shape, outlined around its outer edge only.\n"
+    "Beyond 64 plates (specks, noise) lines fall back to one plate per block, and blocks to "
+    "the one plate around all the text.";
+constexpr const char* kLineGapHint =
+    "行の分かれ目とみなす、文字のない行の最小の高さ（ピクセル）。「行」のときだけ使います。"
+    "二・三・＝やアクセントのように縦に離れた画で書く文字が 1 行のままになるよう、字画の間より"
+    "大きく、行間より小さくします。正確モードでは原寸画像のピクセルです。\n"
+    "The fewest rows without text, in pixels, that separate two lines (used by the Lines "
+    "layout only). Larger than the gaps inside glyphs drawn in separate strokes stacked "
+    "vertically (the kanji for two and three, =, accents), so that they stay one line, and "
+    "smaller than the gap "
+    "between lines. Pixels of the full-size image in the accurate mode.";
+
+void defineClip(OFX::ImageEffectDescriptor& desc, const char* name) {
+    OFX::ClipDescriptor* clip = desc.defineClip(name);
+    clip->addSupportedComponent(OFX::PixelComponents::RGBA);
+    clip->addSupportedComponent(OFX::PixelComponents::Alpha);
+    if (std::string(name) == kOfxImageEffectSimpleSourceClipName) {
+        clip->setTemporalClipAccess(false);
+        clip->setSupportsTiles(true);
+        clip->setIsMask(false);
+        clip->setOptional(false);
+    } else {
+        clip->setSupportsTiles(true);
+    }
+}
+
+} // namespace
+
+namespace OFX {
+void appendPluginFactories(PluginFactoryArray& factories) { factories.push_back(&gFactory); }
+} // namespace OFX
+
+void TextAutoFramePluginFactory::describe(OFX::ImageEffectDescriptor& desc) {
+    const char* label = "ニンブラ";
+    desc.setLabels(label, label, label);
+    desc.setGrouping("Draw");
+    desc.setPluginDescription("テキスト範囲を検出して背景枠を生成");
+    desc.addSupportedContext(OFX::EffectContext::Filter);
+    desc.addSupportedContext(OFX::EffectContext::General);
+    desc.addSupportedPixelDepth(OFX::BitDepth::Byte);
+    desc.addSupportedPixelDepth(OFX::BitDepth::Short);
+    desc.addSupportedPixelDepth(OFX::BitDepth::Float);
+    desc.setSingleInstance(false);
+    desc.setHostFrameThreading(false); // the effect spreads its own work over threads
+    desc.setSupportsMultiResolution(true);
+    desc.setSupportsTiles(true);
+    desc.setTemporalClipAccess(false);
+    desc.setFieldRenderTwiceAlways(false);
+    desc.setSupportsMultipleClipPARs(false);
+}
+
+void TextAutoFramePluginFactory::describeInContext(OFX::ImageEffectDescriptor& desc,
+                                                   OFX::EffectContext /*context*/) {
+    defineClip(desc, kOfxImageEffectSimpleSourceClipName);
+    defineClip(desc, kOfxImageEffectOutputClipName);
+
+    OFX::PageParamDescriptor& page = *desc.definePageParam("Controls");
+    defineDouble(desc, page, {"marginX", "横マージン", 20.0, 0.0, 200.0, 0.0, 100.0, kMarginXHint});
+    defineDouble(desc, page, {"marginY", "縦マージン", 20.0, 0.0, 200.0, 0.0, 100.0, kMarginYHint});
+    defineDouble(desc, page,
+                 {"yOffset", "Y オフセット", 0.0, -100.0, 100.0, -50.0, 50.0, kYOffsetHint});
+    defineDouble(desc, page,
+                 {"cornerSize", "角丸サイズ", 0.0, 0.0, 100.0, 0.0, 100.0, kCornerSizeHint});
+    defineBoolean(desc, page, "fillEnabled", "塗り有効", true, kFillEnabledHint);
+    defineColour(desc, page, "fillColor", "塗りの色", 0.0, 0.0, 0.0, 1.0, kFillColorHint);
+    defineBoolean(desc, page, "strokeEnabled", "枠線有効", true, kStrokeEnabledHint);
+    defineColour(desc, page, "strokeColor", "枠線の色", 1.0, 1.0, 1.0, 1.0, kStrokeColorHint);
+    defineDouble(desc, page,
+                 {"strokeWidth", "枠線の幅", 0.0, 0.0, 100.0, 0.0, 20.0, kStrokeWidthHint});
+    defineDouble(
+        desc, page,
+        {"detectionThreshold", "検出しきい値", 0.1, 0.0, 1.0, 0.0, 1.0, kDetectionThresholdHint});
+
+    // Appended after the ten, so that projects saved before it existed keep their order; its
+    // default keeps their look. A way of working, not something to keyframe.
+    OFX::ChoiceParamDescriptor* mode = desc.defineChoiceParam("compositing");
+    const char* label = "合成方式";
+    mode->setLabels(label, label, label);
+    mode->setHint(kCompositingHint);
+    mode->appendOption("互換");
+    mode->appendOption("正確");
+    mode->setDefault(static_cast<int>(plate::Compositing::Compatible));
+    mode->setAnimates(false);
+    page.addChild(*mode);
+
+    // Appended after the compositing mode for the same reason; the default is the one plate
+    // of earlier versions.
+    OFX::ChoiceParamDescriptor* layout = desc.defineChoiceParam("plateLayout");
+    const char* layoutLabel = "枠の単位";
+    layout->setLabels(layoutLabel, layoutLabel, layoutLabel);
+    layout->setHint(kPlateLayoutHint);
+    layout->appendOption("全体");
+    layout->appendOption("ブロック");
+    layout->appendOption("行");
+    layout->setDefault(static_cast<int>(plate::PlateLayout::Whole));
+    layout->setAnimates(false);
+    page.addChild(*layout);
+    // A way of working, like the layout itself: not animated.
+    defineDouble(desc, page, {"lineGap", "行の間隔", 16.0, 1.0, 500.0, 1.0, 100.0, kLineGapHint},
+                 false);
+}
+
+OFX::ImageEffect* TextAutoFramePluginFactory::createInstance(OfxImageEffectHandle handle,
+                                                             OFX::EffectContext /*context*/) {
+    return new TextAutoFramePlugin(handle);
+}
