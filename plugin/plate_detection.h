@@ -238,6 +238,30 @@ template <class PIX, int maxValue> struct RowScan {
             e.last = lastText(row, e.first, block.maxX + 1, test);
         return e;
     }
+
+    /// The text of each column of a block within its rows (relative), from minX on: one pass
+    /// over the block's rows, run by run.
+    static std::vector<RowExtent> columnsWithin(const Rows<PIX>& rows, const Box& block,
+                                                const Test& test) {
+        std::vector<RowExtent> columns(static_cast<size_t>(block.maxX - block.minX + 1));
+        const int end = block.maxX + 1;
+        for (int y = block.minY; y <= block.maxY; ++y) {
+            const PIX* row = rows.row(y + rows.bounds.y1);
+            for (int x = firstText(row, block.minX, end, test); x >= 0;) {
+                int runEnd = x + 1;
+                while (runEnd < end && test(alpha(row, runEnd)))
+                    ++runEnd;
+                for (; x < runEnd; ++x) {
+                    RowExtent& c = columns[static_cast<size_t>(x - block.minX)];
+                    if (c.first < 0)
+                        c.first = y;
+                    c.last = y;
+                }
+                x = runEnd < end ? firstText(row, runEnd, end, test) : -1;
+            }
+        }
+        return columns;
+    }
 };
 
 /// The text of one band of rows: the lowest and the highest text rows, each found from its own
@@ -402,7 +426,7 @@ private:
                     ++end;
                 last = end - 1;
                 next = end < width ? Scan::firstText(row, end, width, test_) : -1;
-                if (next < 0 || static_cast<double>(next) - last > reach_.x)
+                if (next < 0 || !reach_.withinX(static_cast<double>(next) - last))
                     break;
                 last = next;
             }

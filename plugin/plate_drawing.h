@@ -88,8 +88,8 @@ public:
     Drawing(const Params& p, const Plates& plates, const OfxRectI& window, bool vector)
         : s_(p), vector_(vector) {
         for (const Plate& plate : plates)
-            shapes_.emplace_back(plate, p.cornerSize, S::kEdges, p.outlineReach(),
-                                 p.fillEnabled || p.strokeActive());
+            shapes_.emplace_back(plate, p.cornerSize, p.innerCornerSize, S::kEdges,
+                                 p.outlineReach(), p.fillEnabled || p.strokeActive());
         for (const Shape& shape : shapes_)
             for (const SpanBounds& b : shape.spanBounds())
                 valid_ = valid_ && b.valid;

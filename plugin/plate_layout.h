@@ -68,20 +68,25 @@ struct Box {
 /// and the outline touch (adjacent pixels) or overlap. Negative margins do not shrink the reach
 /// below that of the pieces themselves. For lines, pieces above one another with fewer rows
 /// than the line gap between them belong together too (the strokes of 二 with small margins),
-/// as they would be one line.
+/// as they would be one line; for vertical lines, pieces side by side with fewer columns than
+/// the gap between them (the strokes of 川 and ハ).
 struct Reach {
-    double x = 1, y = 1; ///< the largest gap between two boxes' edges that still touches
-    double lineRows = 0; ///< fewer rows without text than this join, whatever the margins
+    double x = 1, y = 1;    ///< the largest gap between two boxes' edges that still touches
+    double lineRows = 0;    ///< fewer rows without text than this join, whatever the margins
+    double lineColumns = 0; ///< fewer columns without text than this join
 
     static Reach of(const Params& p) {
         const double stroke = p.outlineReach();
         const double growX = std::max(0.0, 2.0 * p.marginX + stroke);
         const double growY = std::max(0.0, static_cast<double>(p.marginY) + stroke);
-        const double lines = p.plateLayout == PlateLayout::Lines ? p.lineGap : 0.0;
-        return {2 * growX + 1, 2 * growY + 1, lines};
+        const double rows = p.plateLayout == PlateLayout::Lines ? p.lineGap : 0.0;
+        const double columns = p.plateLayout == PlateLayout::Columns ? p.lineGap : 0.0;
+        return {2 * growX + 1, 2 * growY + 1, rows, columns};
     }
+    /// Whether columns this far apart (next minX - last maxX) touch.
+    bool withinX(double gap) const { return gap <= x || gap - 1 < lineColumns; }
     bool touchX(double aMin, double aMax, double bMin, double bMax) const {
-        return bMin - aMax <= x && aMin - bMax <= x;
+        return withinX(bMin - aMax) && withinX(aMin - bMax);
     }
     /// Whether rows this far apart (next minY - last maxY) touch.
     bool withinY(double gap) const { return gap <= y || gap - 1 < lineRows; }
@@ -116,35 +121,49 @@ struct RowExtent {
     int first = -1, last = -1;
 };
 
-/// Splits a block into lines at runs of at least `lineGap` rows without text; `rowExtent(y)`
-/// gives the text of row y within the block's columns. Bottom to top.
-template <class RowExtentOf>
-std::vector<Box> linesOfBlock(const Box& block, float lineGap, RowExtentOf rowExtent) {
+/// How a block is split: into lines at rows without text, or into vertical lines at columns
+/// without text.
+enum class Along { Rows, Columns };
+
+/// Splits a block into lines at runs of at least `lineGap` rows (Along::Rows) or columns
+/// without text; `extentAt(i)` gives the text of row (column) i across the block. Bottom to
+/// top, or left to right.
+template <class ExtentOf>
+std::vector<Box> linesOfBlock(const Box& block, float lineGap, Along along, ExtentOf extentAt) {
+    const bool rows = along == Along::Rows;
     std::vector<Box> lines;
-    for (int y = block.minY; y <= block.maxY; ++y) {
-        const RowExtent e = rowExtent(y);
+    int lastEnd = 0; ///< the last row (column) of the line being built
+    for (int i = rows ? block.minY : block.minX; i <= (rows ? block.maxY : block.maxX); ++i) {
+        const RowExtent e = extentAt(i);
         if (e.first < 0)
             continue;
-        const Box row{e.first, e.last, y, y};
-        // The rows between this one and the line's last one hold no text.
-        if (!lines.empty() && static_cast<float>(y - lines.back().maxY - 1) < lineGap)
-            lines.back().add(row);
+        const Box part = rows ? Box{e.first, e.last, i, i} : Box{i, i, e.first, e.last};
+        // The rows (columns) between this one and the line's last one hold no text.
+        if (!lines.empty() && static_cast<float>(i - lastEnd - 1) < lineGap)
+            lines.back().add(part);
         else
-            lines.push_back(row);
+            lines.push_back(part);
+        lastEnd = i;
     }
     return lines;
 }
 
-/// Line plates whose rectangles overlap or touch (adjacent rows) are one plate; a seam of less
-/// than a row between them is closed.
-inline void addLinePlate(Plates& plates, PlateRect plate, bool firstOfBlock) {
+/// Line plates whose rectangles overlap or touch (adjacent rows; for vertical lines adjacent
+/// columns) are one plate; a seam of less than a row (column) between them is closed.
+inline void addLinePlate(Plates& plates, PlateRect plate, bool firstOfBlock,
+                         Along along = Along::Rows) {
     auto proper = [](const PlateRect& r) { return r.left <= r.right && r.bottom <= r.top; };
     if (!firstOfBlock) {
-        PlateRect& below = plates.back().back();
-        if (proper(below) && proper(plate) && below.left <= plate.right &&
-            plate.left <= below.right && plate.bottom - below.top <= 1) {
-            if (plate.bottom > below.top)
-                below.top = plate.bottom;
+        PlateRect& before = plates.back().back();
+        const bool rows = along == Along::Rows;
+        // Overlapping across, and apart along by a row (column) at most.
+        const bool across = rows ? before.left <= plate.right && plate.left <= before.right
+                                 : before.bottom <= plate.top && plate.bottom <= before.top;
+        float& end = rows ? before.top : before.right;
+        const float start = rows ? plate.bottom : plate.left;
+        if (proper(before) && proper(plate) && across && start - end <= 1) {
+            if (start > end)
+                end = start;
             plates.back().push_back(plate);
             return;
         }
@@ -152,8 +171,9 @@ inline void addLinePlate(Plates& plates, PlateRect plate, bool firstOfBlock) {
     plates.push_back({plate});
 }
 
-/// The plates of a block or line layout from its blocks; `rowExtent(block, y)` gives the text
-/// of row y within the block's columns. `width` × `height` is the source's size.
+/// The plates of a block or line layout from its blocks; `rowExtent(block, i)` gives the text
+/// of row i within the block's columns (for vertical lines: of column i within its rows).
+/// `width` × `height` is the source's size.
 template <class RowExtentOf>
 Plates platesOfBlocks(const Params& p, std::vector<Box> blocks, int width, int height,
                       RowExtentOf rowExtent) {
@@ -171,21 +191,22 @@ Plates platesOfBlocks(const Params& p, std::vector<Box> blocks, int width, int h
     }
     std::vector<std::vector<Box>> lines;
     size_t lineCount = 0;
-    if (p.plateLayout == PlateLayout::Lines) {
+    const Along along = p.plateLayout == PlateLayout::Columns ? Along::Columns : Along::Rows;
+    if (p.splitsLines()) {
         for (const Box& block : blocks) {
             lines.push_back(
-                linesOfBlock(block, p.lineGap, [&](int y) { return rowExtent(block, y); }));
+                linesOfBlock(block, p.lineGap, along, [&](int i) { return rowExtent(block, i); }));
             lineCount += lines.back().size();
         }
     }
-    if (p.plateLayout != PlateLayout::Lines || lineCount > kMaxPlates) {
+    if (!p.splitsLines() || lineCount > kMaxPlates) {
         for (const Box& b : blocks)
             plates.push_back({plateOf(b)});
         return plates;
     }
     for (const std::vector<Box>& ofBlock : lines)
         for (size_t i = 0; i < ofBlock.size(); ++i)
-            addLinePlate(plates, plateOf(ofBlock[i]), i == 0);
+            addLinePlate(plates, plateOf(ofBlock[i]), i == 0, along);
     return plates;
 }
 

@@ -12,8 +12,9 @@ namespace plate {
 
 /// Rectangles that touch or overlap, drawn as one shape: its inside is their union, its edge
 /// the union's outer edge only (no edge runs between them). Convex corners are rounded by up
-/// to `cornerSize`, never by more than half of either edge that meets there; concave corners,
-/// where a narrow line meets a wider one, stay square.
+/// to `cornerSize`; concave corners, where a narrow line meets a wider one, are filled in by a
+/// fillet of up to `innerCornerSize` (0: they stay square). No corner takes more than half of
+/// either edge that meets there, so two corners sharing an edge never overlap.
 class UnionOutline {
 public:
     struct Rect {
@@ -21,10 +22,11 @@ public:
     };
 
     UnionOutline() = default;
-    UnionOutline(const std::vector<Rect>& rects, float cornerSize) : rects_(rects) {
+    UnionOutline(const std::vector<Rect>& rects, float cornerSize, float innerCornerSize = 0)
+        : rects_(rects) {
         const Grid grid(rects);
         addEdges(grid);
-        addConvexCorners(grid, cornerSize);
+        addCorners(grid, cornerSize, innerCornerSize);
         // The straight edges stop where the arcs begin.
         for (Segment& s : segments_)
             for (const Arc& a : arcs_) {
@@ -34,24 +36,30 @@ public:
                     (s.y1 == s.y2 ? s.x2 : s.y2) -= a.r;
                 }
             }
-        for (const Arc& a : arcs_)
+        for (const Arc& a : arcs_) {
             radius_ = std::max(radius_, a.r);
+            if (a.concave)
+                filletRadius_ = std::max(filletRadius_, a.r);
+        }
     }
 
     bool inside(float px, float py) const {
         bool in = false;
         for (const Rect& r : rects_)
             in = in || (px >= r.left && px <= r.right && py >= r.bottom && py <= r.top);
-        if (!in)
-            return false;
         for (const Arc& a : arcs_) {
+            // Between the arc's centre and its corner, and beyond the arc: a convex corner
+            // cuts that away, a concave one fills it in.
             const float ex = px - a.cx, ey = py - a.cy;
-            // Between the arc's centre and its corner, and beyond the arc.
-            if (ex * a.sx > 0 && ey * a.sy > 0 && (a.vx - px) * a.sx >= 0 &&
-                (a.vy - py) * a.sy >= 0 && ex * ex + ey * ey > a.r * a.r)
+            if (!(ex * a.sx > 0 && ey * a.sy > 0 && (a.vx - px) * a.sx >= 0 &&
+                  (a.vy - py) * a.sy >= 0))
+                continue;
+            if (!a.concave && in && ex * ex + ey * ey > a.r * a.r)
                 return false;
+            if (a.concave && !in && ex * ex + ey * ey >= a.r * a.r)
+                in = true;
         }
-        return true;
+        return in;
     }
 
     /// Distance to the outer edge, from either side.
@@ -130,6 +138,8 @@ public:
     }
 
     float radius() const { return radius_; } ///< the largest corner radius
+    /// The largest fillet radius: how far the shape reaches beyond its rectangles.
+    float filletRadius() const { return filletRadius_; }
 
 private:
     struct Segment {
@@ -195,23 +205,34 @@ private:
     }
 
     /// Convex corners, where one of the four cells around a grid point is filled, get an arc
-    /// of up to `cornerSize`, never more than half of either edge that meets there.
-    void addConvexCorners(const Grid& g, float cornerSize) {
+    /// of up to `cornerSize`; concave ones, where three are, a fillet of up to
+    /// `innerCornerSize`. Neither takes more than half of either edge that meets there.
+    void addCorners(const Grid& g, float cornerSize, float innerCornerSize) {
         for (int j = 0; j <= g.ny; ++j)
             for (int i = 0; i <= g.nx; ++i) {
                 const bool around[4] = {g.filled(i - 1, j - 1), g.filled(i, j - 1),
                                         g.filled(i - 1, j), g.filled(i, j)};
-                if (around[0] + around[1] + around[2] + around[3] != 1)
+                const int filled = around[0] + around[1] + around[2] + around[3];
+                if (filled != 1 && filled != 3)
                     continue;
-                const int q = around[0] ? 0 : around[1] ? 1 : around[2] ? 2 : 3;
+                const bool concave = filled == 3;
+                // The quarter that is filled alone (convex) or empty alone (concave).
+                const int q = concave ? (!around[0]   ? 0
+                                         : !around[1] ? 1
+                                         : !around[2] ? 2
+                                                      : 3)
+                                      : (around[0]   ? 0
+                                         : around[1] ? 1
+                                         : around[2] ? 2
+                                                     : 3);
                 const float qx = q % 2 ? 1.0f : -1.0f, qy = q >= 2 ? 1.0f : -1.0f;
                 const float vx = g.xs[i], vy = g.ys[j];
-                float r = cornerSize;
+                float r = concave ? innerCornerSize : cornerSize;
                 for (const Segment& s : segments_)
                     if ((s.x1 == vx && s.y1 == vy) || (s.x2 == vx && s.y2 == vy))
                         r = std::min(r, 0.5f * ((s.x2 - s.x1) + (s.y2 - s.y1)));
                 if (r > 0)
-                    arcs_.push_back({vx + qx * r, vy + qy * r, r, -qx, -qy, vx, vy});
+                    arcs_.push_back({vx + qx * r, vy + qy * r, r, -qx, -qy, vx, vy, concave});
             }
     }
 
@@ -257,11 +278,13 @@ private:
         float cx, cy, r;
         float sx, sy; ///< the quarter of the circle that faces the corner (vx, vy)
         float vx, vy;
+        bool concave; ///< a fillet in the empty quarter of a concave corner
     };
     std::vector<Rect> rects_;
     std::vector<Segment> segments_;
     std::vector<Arc> arcs_;
     float radius_ = 0;
+    float filletRadius_ = 0;
 };
 
 } // namespace plate

@@ -16,9 +16,10 @@ enum class Compositing {
 
 /// What one plate surrounds; the values are the options of the "plateLayout" parameter.
 enum class PlateLayout {
-    Whole = 0,  ///< all the text of the frame: one plate
-    Blocks = 1, ///< each block of text whose plates would touch
-    Lines = 2,  ///< each line of each block; touching line plates form one shape
+    Whole = 0,   ///< all the text of the frame: one plate
+    Blocks = 1,  ///< each block of text whose plates would touch
+    Lines = 2,   ///< each line of each block; touching line plates form one shape
+    Columns = 3, ///< each vertical line of each block; touching plates form one shape
 };
 
 struct Params {
@@ -34,9 +35,14 @@ struct Params {
     float detectionThreshold = 0.1f; ///< fraction of the channel's full scale
     Compositing compositing = Compositing::Compatible;
     PlateLayout plateLayout = PlateLayout::Whole;
-    float lineGap = 16;    ///< rows without text, at least this many, separate two lines
-    bool straight = false; ///< the source holds straight (un-premultiplied) colour
+    float lineGap = 16; ///< rows (columns) without text, at least this many, separate two lines
+    float innerCornerSize = 0; ///< radius of the concave corners of joined plates
+    bool straight = false;     ///< the source holds straight (un-premultiplied) colour
 
+    /// Whether the layout splits blocks into lines, horizontal or vertical.
+    bool splitsLines() const {
+        return plateLayout == PlateLayout::Lines || plateLayout == PlateLayout::Columns;
+    }
     /// Whether an outline is drawn at all.
     bool strokeActive() const { return strokeEnabled && strokeWidth > 0; }
     /// The outline's half-width where it is drawn, 0 where it is not.
@@ -49,7 +55,7 @@ struct Params {
                                 cornerSize,     strokeWidth,    detectionThreshold,
                                 fillColor[0],   fillColor[1],   fillColor[2],
                                 fillColor[3],   strokeColor[0], strokeColor[1],
-                                strokeColor[2], strokeColor[3]};
+                                strokeColor[2], strokeColor[3], innerCornerSize};
         for (float v : values)
             if (!std::isfinite(v))
                 return false;

@@ -231,7 +231,9 @@ public:
     /// `reach`: how far beyond the edge something is drawn (the outline's half-width, or 0);
     /// `drawn` false: neither fill nor outline is drawn (the accurate arithmetic then reaches
     /// no pixel).
-    Shape(const Plate& plate, float cornerSize, Edges edges, double reach, bool drawn)
+    /// `cornerSize` rounds the convex corners, `innerCornerSize` the concave ones of a union.
+    Shape(const Plate& plate, float cornerSize, float innerCornerSize, Edges edges, double reach,
+          bool drawn)
         : edges_(edges), single_(plate.size() == 1), compatible_(plate.front(), cornerSize),
           accurate_(plate.front(), cornerSize), reach_(reach) {
         const bool accurate = edges == Edges::HalfPixelOutside;
@@ -244,10 +246,12 @@ public:
         std::vector<UnionOutline::Rect> rects;
         for (const PlateRect& p : plate)
             rects.push_back({p.left - grow, p.bottom - grow, p.right + grow, p.top + grow});
-        outline_ = UnionOutline(rects, std::max(cornerSize, 0.0f));
+        outline_ = UnionOutline(rects, std::max(cornerSize, 0.0f), std::max(innerCornerSize, 0.0f));
         clearance_ = reach + grow + 2; // beyond the outline (and its ramp), and two to spare
+        // Fillets fill concave corners beyond the rectangles.
+        const double beyond = clearance_ + outline_.filletRadius();
         for (const UnionOutline::Rect& r : outline_.rects()) {
-            bounds_.push_back(rectSpanBounds(r.left, r.bottom, r.right, r.top, clearance_,
+            bounds_.push_back(rectSpanBounds(r.left, r.bottom, r.right, r.top, beyond,
                                              outline_.radius() + reach + grow + 2));
             if (accurate && !drawn) {
                 bounds_.back().reachBottom = 1; // every row outside

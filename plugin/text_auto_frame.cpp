@@ -22,6 +22,7 @@ TextAutoFramePlugin::TextAutoFramePlugin(OfxImageEffectHandle handle) : OFX::Ima
     compositing = fetchChoiceParam("compositing");
     plateLayout = fetchChoiceParam("plateLayout");
     lineGap = fetchDoubleParam("lineGap");
+    innerCornerSize = fetchDoubleParam("innerCornerSize");
 }
 
 namespace {
@@ -105,8 +106,15 @@ plate::Params TextAutoFramePlugin::paramsAt(const OFX::RenderArgs& args) const {
     const bool accurate = mode == static_cast<int>(plate::Compositing::Accurate);
     int layout = 0;
     plateLayout->getValueAtTime(args.time, layout);
-    double gap = 16;
+    double gap = 16, inner = 0;
     lineGap->getValueAtTime(args.time, gap);
+    innerCornerSize->getValueAtTime(args.time, inner);
+    // Any value but a known option's (a damaged project, say) draws the one plate.
+    const plate::PlateLayout arrangement =
+        layout == static_cast<int>(plate::PlateLayout::Blocks)    ? plate::PlateLayout::Blocks
+        : layout == static_cast<int>(plate::PlateLayout::Lines)   ? plate::PlateLayout::Lines
+        : layout == static_cast<int>(plate::PlateLayout::Columns) ? plate::PlateLayout::Columns
+                                                                  : plate::PlateLayout::Whole;
     if (accurate) {
         // Distances are pixels of the full-size image. Horizontal ones follow the horizontal
         // scale, vertical ones the vertical; the round ones (corner radius, outline width)
@@ -117,8 +125,10 @@ plate::Params TextAutoFramePlugin::paramsAt(const OFX::RenderArgs& args) const {
         mx *= sx;
         my *= sy;
         offset *= sy;
-        gap *= sy;
+        // The gap between lines is rows; between vertical lines, columns.
+        gap *= arrangement == plate::PlateLayout::Columns ? sx : sy;
         corner *= round;
+        inner *= round;
         stroke *= round;
     }
 
@@ -136,12 +146,9 @@ plate::Params TextAutoFramePlugin::paramsAt(const OFX::RenderArgs& args) const {
     p.strokeWidth = static_cast<float>(stroke);
     p.detectionThreshold = static_cast<float>(threshold);
     p.compositing = accurate ? plate::Compositing::Accurate : plate::Compositing::Compatible;
-    // Likewise an unknown layout draws the one plate.
-    p.plateLayout =
-        layout == static_cast<int>(plate::PlateLayout::Blocks)  ? plate::PlateLayout::Blocks
-        : layout == static_cast<int>(plate::PlateLayout::Lines) ? plate::PlateLayout::Lines
-                                                                : plate::PlateLayout::Whole;
+    p.plateLayout = arrangement;
     p.lineGap = static_cast<float>(gap);
+    p.innerCornerSize = static_cast<float>(inner);
     return p;
 }
 

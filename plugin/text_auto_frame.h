@@ -57,4 +57,5 @@ private:
     OFX::ChoiceParam* compositing = nullptr;
     OFX::ChoiceParam* plateLayout = nullptr;
     OFX::DoubleParam* lineGap = nullptr;
+    OFX::DoubleParam* innerCornerSize = nullptr;
 };

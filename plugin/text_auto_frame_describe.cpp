@@ -103,24 +103,35 @@ constexpr const char* kPlateLayoutHint =
     "なります。\n"
     "行: ブロックを文字のない行で行に分け、各行の幅に合わせた枠を付けます。触れ合う行の枠は 1 "
     "つの形になり、枠線はその外周だけを回ります。\n"
-    "枠が 64 を超えるとき（細かな点やノイズ）は、行はブロックごとの枠に、ブロックは全体の枠に"
-    "まとめます。\n"
+    "列: 縦書き用。ブロックを文字のない列で縦の行に分け、各列の高さと幅に合わせた枠を付けます。"
+    "触れ合う列の枠は 1 つの形になります。\n"
+    "枠が 64 を超えるとき（細かな点やノイズ）は、行と列はブロックごとの枠に、ブロックは全体の枠"
+    "にまとめます。\n"
     "Whole: one plate around all the text (as earlier versions).\n"
     "Blocks: one plate per group of text whose plates would touch; a logo and a subtitle far "
     "apart get two plates.\n"
     "Lines: each block split into lines at rows without text, each plate fitting its line; "
     "touching line plates form one shape, outlined around its outer edge only.\n"
-    "Beyond 64 plates (specks, noise) lines fall back to one plate per block, and blocks to "
-    "the one plate around all the text.";
+    "Columns: for vertical writing; each block split into vertical lines at columns without "
+    "text, each plate fitting its vertical line; touching plates form one shape.\n"
+    "Beyond 64 plates (specks, noise) lines and columns fall back to one plate per block, and "
+    "blocks to the one plate around all the text.";
 constexpr const char* kLineGapHint =
-    "行の分かれ目とみなす、文字のない行の最小の高さ（ピクセル）。「行」のときだけ使います。"
-    "二・三・＝やアクセントのように縦に離れた画で書く文字が 1 行のままになるよう、字画の間より"
-    "大きく、行間より小さくします。正確モードでは原寸画像のピクセルです。\n"
-    "The fewest rows without text, in pixels, that separate two lines (used by the Lines "
-    "layout only). Larger than the gaps inside glyphs drawn in separate strokes stacked "
-    "vertically (the kanji for two and three, =, accents), so that they stay one line, and "
-    "smaller than the gap "
-    "between lines. Pixels of the full-size image in the accurate mode.";
+    "行の分かれ目とみなす、文字のない行の最小の高さ（ピクセル）。「列」では縦の行の分かれ目と"
+    "みなす、文字のない列の最小の幅。「行」と「列」のときだけ使います。二・三・＝・川・ハのように"
+    "離れた画で書く文字が 1 行のままになるよう、字画の間より大きく、行間より小さくします。"
+    "正確モードでは原寸画像のピクセルです。\n"
+    "The fewest rows without text, in pixels, that separate two lines; with Columns, the fewest "
+    "columns without text that separate two vertical lines (used by the Lines and Columns "
+    "layouts only). Larger than the gaps inside glyphs drawn in separate strokes (the kanji "
+    "for two, three and river, =, accents), so that they stay one line, and smaller than "
+    "the gap between lines. Pixels of the full-size image in the accurate mode.";
+constexpr const char* kInnerCornerSizeHint =
+    "つながった行（列）の枠の内側の角（狭い行が広い行に接するところ）の丸みの半径（ピクセル）。"
+    "0 で直角。接する辺の半分までに制限されます。正確モードでは原寸画像のピクセルです。\n"
+    "Radius in pixels of the inner (concave) corners of joined line plates, where a narrower "
+    "line meets a wider one; 0 keeps them square. Limited to half of either edge that meets "
+    "there. Pixels of the full-size image in the accurate mode.";
 
 void defineClip(OFX::ImageEffectDescriptor& desc, const char* name) {
     OFX::ClipDescriptor* clip = desc.defineClip(name);
@@ -204,12 +215,17 @@ void TextAutoFramePluginFactory::describeInContext(OFX::ImageEffectDescriptor& d
     layout->appendOption("全体");
     layout->appendOption("ブロック");
     layout->appendOption("行");
+    layout->appendOption("列"); // appended: stored projects keep their indexes
     layout->setDefault(static_cast<int>(plate::PlateLayout::Whole));
     layout->setAnimates(false);
     page.addChild(*layout);
     // A way of working, like the layout itself: not animated.
     defineDouble(desc, page, {"lineGap", "行の間隔", 16.0, 1.0, 500.0, 1.0, 100.0, kLineGapHint},
                  false);
+    // Appended after the line gap; 0 keeps the square inner corners of earlier versions.
+    defineDouble(
+        desc, page,
+        {"innerCornerSize", "内側の角丸", 0.0, 0.0, 1000.0, 0.0, 100.0, kInnerCornerSizeHint});
 }
 
 OFX::ImageEffect* TextAutoFramePluginFactory::createInstance(OfxImageEffectHandle handle,

@@ -9,6 +9,7 @@
 
 #include <climits>
 #include <optional>
+#include <vector>
 
 template <class PIX, int nComponents, int maxValue>
 class TextAutoFrameProcessor : public TextAutoFrameProcessorBase {
@@ -78,11 +79,19 @@ private:
             rows, test, reach, {all.minX, all.minY, all.maxX + 1, all.maxY + 1}, threads);
         if (search.overflow) // too many pieces to group: the one plate around all the text
             return {whole};
-        return plate::platesOfBlocks(params, search.blocks, rows.width(), rows.height(),
-                                     [&](const plate::Box& block, int y) {
-                                         return plate::RowScan<PIX, maxValue>::within(rows, block,
-                                                                                      y, test);
-                                     });
+        using Scan = plate::RowScan<PIX, maxValue>;
+        const plate::Box* measured = nullptr; // the block whose columns are below
+        std::vector<plate::RowExtent> columns;
+        auto extent = [&](const plate::Box& block, int i) {
+            if (params.plateLayout != plate::PlateLayout::Columns)
+                return Scan::within(rows, block, i, test);
+            if (measured != &block) {
+                columns = Scan::columnsWithin(rows, block, test);
+                measured = &block;
+            }
+            return columns[static_cast<size_t>(i - block.minX)];
+        };
+        return plate::platesOfBlocks(params, search.blocks, rows.width(), rows.height(), extent);
     }
 
     plate::ClearNotes clear_;

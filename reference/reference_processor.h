@@ -77,17 +77,27 @@ private:
                 text[static_cast<size_t>(y) * width + x] = isText(x, y);
         std::vector<plate::Box> pieces = piecesOf(text, width, height);
         plate::mergeTouching(pieces, plate::Reach::of(params));
-        return plate::platesOfBlocks(params, pieces, width, height,
-                                     [&](const plate::Box& block, int y) {
-                                         plate::RowExtent e;
-                                         for (int x = block.minX; x <= block.maxX; ++x)
-                                             if (text[static_cast<size_t>(y) * width + x]) {
-                                                 if (e.first < 0)
-                                                     e.first = x;
-                                                 e.last = x;
-                                             }
-                                         return e;
-                                     });
+        return plate::platesOfBlocks(
+            params, pieces, width, height,
+            [&](const plate::Box& block, int i) { return extentAcross(text, width, block, i); });
+    }
+
+    /// The text of row i of a block across its columns, or for vertical lines of column i
+    /// across its rows.
+    plate::RowExtent extentAcross(const std::vector<char>& text, int width, const plate::Box& block,
+                                  int i) const {
+        const bool columns = params.plateLayout == plate::PlateLayout::Columns;
+        plate::RowExtent e;
+        for (int j = columns ? block.minY : block.minX; j <= (columns ? block.maxY : block.maxX);
+             ++j) {
+            const int x = columns ? i : j, y = columns ? j : i;
+            if (text[static_cast<size_t>(y) * width + x]) {
+                if (e.first < 0)
+                    e.first = j;
+                e.last = j;
+            }
+        }
+        return e;
     }
 
     /// The groups of text pixels that touch, sides or corners, by flood fill.
@@ -128,8 +138,8 @@ private:
     template <class S> void draw(const OfxRectI& window, const plate::Plates& plates, const S& s) {
         std::vector<plate::Shape> shapes;
         for (const plate::Plate& p : plates)
-            shapes.emplace_back(p, params.cornerSize, S::kEdges, params.outlineReach(),
-                                params.fillEnabled || params.strokeActive());
+            shapes.emplace_back(p, params.cornerSize, params.innerCornerSize, S::kEdges,
+                                params.outlineReach(), params.fillEnabled || params.strokeActive());
         std::vector<const plate::Shape*> all;
         for (const plate::Shape& shape : shapes)
             all.push_back(&shape);

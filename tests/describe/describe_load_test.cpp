@@ -128,8 +128,8 @@ TEST(ModuleLoad, MltLikeHostLoadsDescribesAndInstantiates) {
                                   kOfxActionDescribe, kOfxImageEffectActionDescribeInContext}));
     testhost::Effect& desc = *p.session.contextDescriptor(kFilter);
     EXPECT_EQ(desc.clipNames(), (std::vector<std::string>{"Source", "Output"}));
-    // The page, ten values, the compositing mode, the layout and its line gap.
-    EXPECT_EQ(desc.paramNames().size(), 14u);
+    // The page, ten values, the compositing mode, the layout, its line gap and inner corners.
+    EXPECT_EQ(desc.paramNames().size(), 15u);
     testhost::InstanceResult created = p.session.createInstance(kFilter);
     ASSERT_EQ(created.status, kOfxStatOK);
     ASSERT_NE(created.instance, nullptr);

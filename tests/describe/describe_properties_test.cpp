@@ -22,7 +22,7 @@ const Strings kTenParams = {"marginX",     "marginY",           "yOffset",      
 // their order.
 const Strings kParamOrder = [] {
     Strings all = kTenParams;
-    all.insert(all.end(), {"compositing", "plateLayout", "lineGap"});
+    all.insert(all.end(), {"compositing", "plateLayout", "lineGap", "innerCornerSize"});
     return all;
 }();
 
@@ -40,6 +40,7 @@ const DoubleParam kDoubles[] = {
     {"strokeWidth", "枠線の幅", 0, 0, 100, 0, 20},
     {"detectionThreshold", "検出しきい値", 0.1, 0, 1, 0, 1},
     {"lineGap", "行の間隔", 16, 1, 500, 1, 100},
+    {"innerCornerSize", "内側の角丸", 0, 0, 1000, 0, 100},
 };
 
 void expectLabels(testhost::PropertySet& props, const std::string& label) {
@@ -115,15 +116,16 @@ void expectContextDescriptor(testhost::Effect& desc) {
     testhost::PropertySet& layout = desc.param("plateLayout").props();
     EXPECT_EQ(layout.getString(kOfxParamPropType), kOfxParamTypeChoice);
     expectLabels(layout, "枠の単位");
-    EXPECT_EQ(layout.getStrings("OfxParamPropChoiceOption"), (Strings{"全体", "ブロック", "行"}));
+    EXPECT_EQ(layout.getStrings("OfxParamPropChoiceOption"),
+              (Strings{"全体", "ブロック", "行", "列"}));
     EXPECT_EQ(layout.getInt(kOfxParamPropDefault), 0);
     EXPECT_EQ(layout.getInt(kOfxParamPropAnimates), 0);
     EXPECT_EQ(desc.param("lineGap").props().getInt(kOfxParamPropAnimates), 0);
 
     // Every parameter has a tooltip: lines in Japanese, then lines in English; the ones
     // measured in pixels say so in both.
-    const Strings inPixels = {"marginX",    "marginY",     "yOffset",
-                              "cornerSize", "strokeWidth", "lineGap"};
+    const Strings inPixels = {"marginX",     "marginY", "yOffset",        "cornerSize",
+                              "strokeWidth", "lineGap", "innerCornerSize"};
     auto ascii = [](const std::string& line) {
         return std::all_of(line.begin(), line.end(),
                            [](char c) { return static_cast<unsigned char>(c) < 0x80; });
@@ -155,7 +157,8 @@ void expectContextDescriptor(testhost::Effect& desc) {
         EXPECT_NE(modeHint.find(word), std::string::npos) << word;
     // The layout's hint names its options and the limit on plates.
     const std::string layoutHint = layout.getString("OfxParamPropHint");
-    for (const char* word : {"全体", "ブロック", "行", "Whole", "Blocks", "Lines", "64"})
+    for (const char* word :
+         {"全体", "ブロック", "行", "列", "Whole", "Blocks", "Lines", "Columns", "64"})
         EXPECT_NE(layoutHint.find(word), std::string::npos) << word;
 }
 
@@ -215,7 +218,7 @@ TEST(Describe, WritesRangesBeforeDisplayRangesAndLeavesOutputDefaults) {
         else if (line.find("Set double property OfxParamPropDisplayMin[0]") != std::string::npos)
             order += 'd';
     }
-    EXPECT_EQ(order, "rdrdrdrdrdrdrd");
+    EXPECT_EQ(order, "rdrdrdrdrdrdrdrd");
     EXPECT_NE(log.find("Set double property OfxParamPropMax[0] to be 200.000000."),
               std::string::npos);
     EXPECT_NE(log.find("Set double property OfxParamPropDisplayMin[0] to be -50.000000."),
@@ -227,7 +230,7 @@ TEST(Describe, WritesRangesBeforeDisplayRangesAndLeavesOutputDefaults) {
                              "OfxImageEffectPropTemporalClipAccess"})
         EXPECT_EQ(countOf(inContext, std::string("Set int property ") + name + "[0] to be 0."), 1)
             << name;
-    EXPECT_EQ(countOf(inContext, "Set int property OfxParamPropAnimates[0] to be 1."), 10);
+    EXPECT_EQ(countOf(inContext, "Set int property OfxParamPropAnimates[0] to be 1."), 11);
 }
 
 } // namespace

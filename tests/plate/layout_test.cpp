@@ -85,14 +85,14 @@ TEST(Grouping, LineGapSplitsABlockIntoLines) {
     };
     const Box block{10, 60, 10, 30};
     // 5 empty rows (13 to 17) and 10 (20 to 29).
-    const auto five = plate::linesOfBlock(block, 5, rowExtent);
+    const auto five = plate::linesOfBlock(block, 5, plate::Along::Rows, rowExtent);
     ASSERT_EQ(five.size(), 3u);
     EXPECT_EQ(five[0].minY, 10);
     EXPECT_EQ(five[0].maxY, 12);
     EXPECT_EQ(five[0].maxX, 24);
     EXPECT_EQ(five[1].minY, 18);
-    EXPECT_EQ(plate::linesOfBlock(block, 6, rowExtent).size(), 2u);
-    EXPECT_EQ(plate::linesOfBlock(block, 11, rowExtent).size(), 1u);
+    EXPECT_EQ(plate::linesOfBlock(block, 6, plate::Along::Rows, rowExtent).size(), 2u);
+    EXPECT_EQ(plate::linesOfBlock(block, 11, plate::Along::Rows, rowExtent).size(), 1u);
 }
 
 // The plate of a box: grown by marginX twice and marginY once, moved by the offset, clamped to

@@ -17,10 +17,10 @@ using plate::PlateRect;
 using plate::Shape;
 
 Shape compatible(const plate::Plate& plate, float corner, double reach = 0) {
-    return Shape(plate, corner, Edges::OnPositions, reach, true);
+    return Shape(plate, corner, 0, Edges::OnPositions, reach, true);
 }
 Shape accurate(const plate::Plate& plate, float corner, double reach = 0) {
-    return Shape(plate, corner, Edges::HalfPixelOutside, reach, true);
+    return Shape(plate, corner, 0, Edges::HalfPixelOutside, reach, true);
 }
 
 // The compatible rectangle's edges run through the positions and belong to it; corners are
@@ -156,7 +156,7 @@ template <class S> void checkRuns(std::mt19937& rng) {
         p.fillEnabled = rng() % 4 != 0;
         const S s(p);
         const plate::Plate plate = randomPlate(rng);
-        const Shape shape(plate, p.cornerSize, S::kEdges, p.outlineReach(),
+        const Shape shape(plate, p.cornerSize, p.innerCornerSize, S::kEdges, p.outlineReach(),
                           p.fillEnabled || p.strokeActive());
         const Shape* const one[] = {&shape};
         typename S::Local nothing, interior;
