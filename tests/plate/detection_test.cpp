@@ -163,7 +163,9 @@ TEST(Detection, BandSweepFindsTheBlocksOfTheTouchingPieces) {
                     }
         }
         plate::Params p;
-        p.plateLayout = rng() % 2 ? plate::PlateLayout::Lines : plate::PlateLayout::Blocks;
+        const plate::PlateLayout layouts[] = {plate::PlateLayout::Blocks, plate::PlateLayout::Lines,
+                                              plate::PlateLayout::Columns};
+        p.plateLayout = layouts[rng() % 3];
         p.marginX = static_cast<float>(rng() % 4) * 0.5f;
         p.marginY = static_cast<float>(rng() % 4) * 0.5f - 0.5f;
         p.lineGap = static_cast<float>(1 + rng() % 6);
@@ -183,6 +185,21 @@ TEST(Detection, BandSweepFindsTheBlocksOfTheTouchingPieces) {
             plate::findBlocks(rows, test, reach, {all.minX, all.minY, all.maxX + 1, all.maxY + 1},
                               serial(1 + rng() % 5));
         ASSERT_FALSE(search.overflow);
+        // Each block's columns, read row by row, are those of the text in it.
+        for (const Box& block : search.blocks) {
+            const auto columns =
+                plate::RowScan<unsigned short, 65535>::columnsWithin(rows, block, test);
+            for (int x = block.minX; x <= block.maxX; ++x) {
+                plate::RowExtent e;
+                for (int y = block.minY; y <= block.maxY; ++y)
+                    if (text[y * w + x]) {
+                        e.first = e.first < 0 ? y : e.first;
+                        e.last = y;
+                    }
+                ASSERT_EQ(columns[static_cast<size_t>(x - block.minX)].first, e.first) << round;
+                ASSERT_EQ(columns[static_cast<size_t>(x - block.minX)].last, e.last) << round;
+            }
+        }
         ASSERT_EQ(search.blocks.size(), expected.size()) << round;
         for (size_t i = 0; i < expected.size(); ++i) {
             EXPECT_EQ(search.blocks[i].minX, expected[i].minX) << round;

@@ -95,6 +95,42 @@ TEST(Grouping, LineGapSplitsABlockIntoLines) {
     EXPECT_EQ(plate::linesOfBlock(block, 11, plate::Along::Rows, rowExtent).size(), 1u);
 }
 
+// Vertical lines: a block splits at runs of at least lineGap columns without text, and text
+// fewer columns beside other text joins it (the strokes of 川 stay one vertical line).
+TEST(Grouping, LineGapSplitsABlockIntoVerticalLines) {
+    std::vector<int> textColumns = {40, 41, 47, 60};
+    auto columnExtent = [&](int x) {
+        plate::RowExtent e;
+        for (int c : textColumns)
+            if (c == x)
+                e = {x - 30, x - 20}; // columns of different heights
+        return e;
+    };
+    const Box block{40, 60, 0, 50};
+    const auto columns = plate::linesOfBlock(block, 5, plate::Along::Columns, columnExtent);
+    ASSERT_EQ(columns.size(), 3u);
+    EXPECT_EQ(columns[0].minX, 40);
+    EXPECT_EQ(columns[0].maxX, 41);
+    EXPECT_EQ(columns[0].minY, 10);
+    EXPECT_EQ(columns[0].maxY, 21);
+    EXPECT_EQ(columns[1].minX, 47);
+    EXPECT_EQ(plate::linesOfBlock(block, 6, plate::Along::Columns, columnExtent).size(), 2u);
+
+    const Reach strokes = Reach::of(layoutParams(PlateLayout::Columns, 0, 0, 6));
+    EXPECT_TRUE(strokes.touch({0, 0, 0, 9}, {6, 6, 0, 9}));  // 5 empty columns
+    EXPECT_FALSE(strokes.touch({0, 0, 0, 9}, {7, 7, 0, 9})); // 6
+    EXPECT_FALSE(strokes.touch({0, 0, 0, 0}, {0, 0, 6, 6})); // rows are not joined so
+
+    // Vertical line plates side by side that touch are one plate; the seam is closed.
+    plate::Plates plates;
+    plate::addLinePlate(plates, {0, 0, 10, 50}, true, plate::Along::Columns);
+    plate::addLinePlate(plates, {10.5f, 20, 20, 40}, false, plate::Along::Columns);
+    plate::addLinePlate(plates, {22, 0, 30, 50}, false, plate::Along::Columns);
+    ASSERT_EQ(plates.size(), 2u);
+    ASSERT_EQ(plates[0].size(), 2u);
+    EXPECT_FLOAT_EQ(plates[0][0].right, 10.5f);
+}
+
 // The plate of a box: grown by marginX twice and marginY once, moved by the offset, clamped to
 // the frame.
 TEST(Grouping, PlateOfABoxIsGrownMovedAndClamped) {

@@ -102,6 +102,50 @@ TEST(Shapes, UnionOfTouchingLines) {
     EXPECT_FLOAT_EQ(grown.signedDistance(-0.5f, 5), 0);
 }
 
+Shape filleted(const plate::Plate& plate, float corner, float inner, Edges edges) {
+    return Shape(plate, corner, inner, edges, 0, true);
+}
+
+// Concave corners, where the narrow line meets the wide one, filled in by a fillet: a quarter
+// circle that joins the two edges, which stop where it begins, so the outline runs on without a
+// break. It takes at most half of either edge, and 0 keeps the corner square.
+TEST(Shapes, FilletsFillConcaveCorners) {
+    const plate::Plate lines = {{0, 0, 40, 10}, {10, 10, 30, 20}};
+    const Shape square = filleted(lines, 0, 0, Edges::OnPositions);
+    const Shape round = filleted(lines, 0, 4, Edges::OnPositions);
+    EXPECT_FALSE(square.inside(9, 11));
+    EXPECT_TRUE(round.inside(9, 11));  // in the fillet
+    EXPECT_TRUE(round.inside(31, 11)); // and in its mirror image
+    EXPECT_FALSE(round.inside(7, 13)); // beyond it
+    EXPECT_FALSE(round.inside(5, 11)); // beside the corner's reach
+    EXPECT_NEAR(round.distance(9, 11), std::sqrt(18.0f) - 4, 1e-5);
+    EXPECT_FLOAT_EQ(round.distance(10, 14), 0); // where the fillet meets the narrow line's side
+    EXPECT_FLOAT_EQ(round.distance(6, 10), 0);  // and the wide line's top
+    EXPECT_FLOAT_EQ(round.distance(10, 12), 0.0f + std::sqrt(16.0f + 4.0f) - 4);
+    EXPECT_FLOAT_EQ(round.distance(3, 10), 0); // the top edge still runs beyond the fillet
+    // Outer corners unchanged by the fillets.
+    EXPECT_EQ(square.inside(0.5f, 0.5f), round.inside(0.5f, 0.5f));
+
+    // Never more than half of either edge: here the narrow line's side is 10 long.
+    const Shape big = filleted(lines, 0, 100, Edges::OnPositions);
+    EXPECT_TRUE(big.inside(5.9f, 10.05f));
+    EXPECT_FALSE(round.inside(5.9f, 10.05f));
+    EXPECT_FALSE(big.inside(4.9f, 10.05f));
+    // A wide line's top left of the narrow one only 2 long: the convex corner and the fillet
+    // take one each.
+    const Shape narrowStep = filleted({{0, 0, 40, 10}, {2, 10, 38, 20}}, 8, 8, Edges::OnPositions);
+    EXPECT_TRUE(narrowStep.inside(1.9f, 10.05f));
+    EXPECT_FALSE(narrowStep.inside(0.05f, 9.95f));
+    EXPECT_FLOAT_EQ(narrowStep.distance(1, 10), 0);
+
+    // The accurate shape: the same, half a pixel further out, as a signed distance.
+    const Shape accurateRound = filleted(lines, 0, 4, Edges::HalfPixelOutside);
+    EXPECT_LT(accurateRound.signedDistance(9, 11), 0);
+    EXPECT_GT(accurateRound.signedDistance(7, 13), 0);
+    const float h = 2 * std::sqrt(2.0f); // on the arc, centred (5.5, 14.5) with radius 4
+    EXPECT_NEAR(accurateRound.signedDistance(5.5f + h, 14.5f - h), 0, 1e-5);
+}
+
 // A union of one rectangle with a copy of itself is that rectangle: the union's arithmetic
 // and the rounded rectangle's agree, in both conventions, corners included.
 TEST(Shapes, UnionOfOneRectangleIsTheRoundedRectangle) {
@@ -120,18 +164,22 @@ TEST(Shapes, UnionOfOneRectangleIsTheRoundedRectangle) {
     }
 }
 
-/// Random line shapes as the layout makes them: rectangles bottom to top, each touching or
-/// overlapping the one below, some alone.
+/// Random line shapes as the layout makes them: rectangles bottom to top (or, for vertical
+/// lines, left to right), each touching or overlapping the one before, some alone.
 plate::Plate randomPlate(std::mt19937& rng) {
     const int n = 1 + static_cast<int>(rng() % 4);
+    const bool columns = rng() % 3 == 0;
     plate::Plates plates;
-    float bottom = static_cast<float>(rng() % 20);
+    float start = static_cast<float>(rng() % 20);
     for (int i = 0; i < n; ++i) {
-        const float left = static_cast<float>(rng() % 30) + 0.5f * (rng() % 2);
-        const float width = static_cast<float>(4 + rng() % 40);
-        const float height = static_cast<float>(3 + rng() % 15) + 0.5f * (rng() % 2);
-        plate::addLinePlate(plates, {left, bottom, left + width, bottom + height}, i == 0);
-        bottom += height - static_cast<float>(rng() % 4);
+        const float across = static_cast<float>(rng() % 30) + 0.5f * (rng() % 2);
+        const float wide = static_cast<float>(4 + rng() % 40);
+        const float deep = static_cast<float>(3 + rng() % 15) + 0.5f * (rng() % 2);
+        const PlateRect r = columns ? PlateRect{start, across, start + deep, across + wide}
+                                    : PlateRect{across, start, across + wide, start + deep};
+        plate::addLinePlate(plates, r, i == 0,
+                            columns ? plate::Along::Columns : plate::Along::Rows);
+        start += deep - static_cast<float>(rng() % 4);
     }
     return plates.front();
 }
@@ -151,6 +199,7 @@ template <class S> void checkRuns(std::mt19937& rng) {
     plate::Params p;
     for (int round = 0; round < 150; ++round) {
         p.cornerSize = static_cast<float>(rng() % 12) * 0.75f;
+        p.innerCornerSize = rng() % 2 ? 0.0f : static_cast<float>(rng() % 32) * 0.75f;
         p.strokeWidth = static_cast<float>(rng() % 5) * 0.75f;
         p.strokeEnabled = rng() % 3 != 0;
         p.fillEnabled = rng() % 4 != 0;
