@@ -1,5 +1,5 @@
 // The OFX layer's instance-side classes, linked in and run against the test host: the
-// band split, images, parameters and the region-of-interest setter.
+// band split and the CPU count, images, parameters and the region-of-interest setter.
 #include "host.h"
 #include "multi_thread.h"
 #include "session.h"
@@ -98,6 +98,27 @@ TEST(BandOfWindow, SplitsRowsEvenlyFromTheBottom) {
     const OfxRectI tall = OFX::bandOfWindow({0, 0, 1, 100000000}, 63, 64);
     EXPECT_EQ(tall.y2, 100000000);
     EXPECT_EQ(tall.y1, 98437500);
+}
+
+TEST_F(Layer, NumCPUsIsTheHostsAnswerOrOne) {
+    for (unsigned cpus : {1u, 2u, 7u, 64u, 1000u}) {
+        host.setNumCPUs(cpus);
+        EXPECT_EQ(OFX::MultiThread::getNumCPUs(), cpus);
+    }
+    host.setNumCPUs(0); // the calling thread is still there
+    EXPECT_EQ(OFX::MultiThread::getNumCPUs(), 1u);
+    host.setNumCPUs(6);
+    for (OfxStatus status : {kOfxStatFailed, kOfxStatErrBadHandle, kOfxStatErrUnsupported}) {
+        host.faults().failFunction("multiThreadNumCPUs", status);
+        EXPECT_EQ(OFX::MultiThread::getNumCPUs(), 1u) << OFX::statusName(status);
+        host.faults().clear();
+    }
+    EXPECT_EQ(OFX::MultiThread::getNumCPUs(), 6u);
+}
+
+TEST(NumCPUs, NeedsALoadedModule) {
+    // No fixture: nothing has loaded the module, or the Layer tests before unloaded it.
+    EXPECT_THROW(OFX::MultiThread::getNumCPUs(), OFX::Exception::HostInadequate);
 }
 
 class Recorder : public OFX::ImageProcessor {
