@@ -236,7 +236,7 @@ const std::vector<const char*> kFields = {kOfxImageFieldNone, kOfxImageFieldBoth
                                           kOfxImageFieldLower, kOfxImageFieldUpper};
 
 /// Sets one property of `set` to a value of any type and any dimension.
-void spoilProperty(Input& in, testhost::PropertySet& set, const std::string& name) {
+void spoilProperty(Input& in, ofxhost::PropertySet& set, const std::string& name) {
     // Arguments are read one statement at a time: their order must not depend on the
     // compiler, or an input would replay differently from how it was found.
     const int kind = in.below(8);
@@ -286,9 +286,9 @@ int pixelBytesOf(const std::string& components, const std::string& depth) {
 
 /// One clip's image: a real buffer and a description of it, overridden within what the
 /// buffer really holds.
-std::shared_ptr<testhost::Image> attachImage(Input& in, testhost::Clip& clip,
-                                             testhost::Components components, testhost::Depth depth,
-                                             OfxPointI& shared) {
+std::shared_ptr<ofxhost::Image> attachImage(Input& in, ofxhost::Clip& clip,
+                                            ofxhost::Components components, ofxhost::Depth depth,
+                                            OfxPointI& shared) {
     // Sizes 0 to 64; zero bytes give an ordinary 32 x 32.
     const int w = (in.below(65) + 32) % 65;
     const int h = (in.below(65) + 32) % 65;
@@ -314,22 +314,22 @@ std::shared_ptr<testhost::Image> attachImage(Input& in, testhost::Clip& clip,
     const int x1 = origin(w, shared.x);
     const int y1 = origin(h, shared.y);
     shared = {x1, y1};
-    const auto order = in.flag() ? testhost::RowOrder::TopDown : testhost::RowOrder::BottomUp;
+    const auto order = in.flag() ? ofxhost::RowOrder::TopDown : ofxhost::RowOrder::BottomUp;
     const int padding = 8 * in.below(5);
-    auto image = std::make_shared<testhost::Image>(OfxRectI{x1, y1, x1 + w, y1 + h}, components,
-                                                   depth, order, padding);
+    auto image = std::make_shared<ofxhost::Image>(OfxRectI{x1, y1, x1 + w, y1 + h}, components,
+                                                  depth, order, padding);
     for (int y = y1; y < y1 + h; ++y)
         for (int x = x1; x < x1 + w; ++x)
             for (int c = 0; c < image->channels(); ++c)
                 if (in.flag()) {
-                    if (depth == testhost::Depth::Float)
+                    if (depth == ofxhost::Depth::Float)
                         image->set(x, y, c, in.anyDouble() * 0.01);
                     else
-                        image->set(x, y, c, in.byte() * (depth == testhost::Depth::Byte ? 1 : 257));
+                        image->set(x, y, c, in.byte() * (depth == ofxhost::Depth::Byte ? 1 : 257));
                 }
     clip.setImage(image);
 
-    testhost::PropertySet& over = clip.imageOverrides();
+    ofxhost::PropertySet& over = clip.imageOverrides();
     int declaredHeight = h;
     std::optional<int> rowBytes;
     const int overrides = in.below(4);
@@ -421,7 +421,7 @@ std::shared_ptr<testhost::Image> attachImage(Input& in, testhost::Clip& clip,
     return image;
 }
 
-void setParams(Input& in, testhost::Effect& fx) {
+void setParams(Input& in, ofxhost::Effect& fx) {
     static const char* kDoubles[] = {"marginX",    "marginY",     "yOffset",
                                      "cornerSize", "strokeWidth", "detectionThreshold"};
     static const char* kColours[] = {"fillColor", "strokeColor"};
@@ -429,7 +429,7 @@ void setParams(Input& in, testhost::Effect& fx) {
     const int n = in.below(6);
     for (int i = 0; i < n; ++i) {
         const int kind = in.below(3);
-        testhost::Param* p = nullptr;
+        ofxhost::Param* p = nullptr;
         std::vector<double> values;
         if (kind == 0) {
             p = fx.findParam(kDoubles[in.below(6)]);
@@ -457,7 +457,7 @@ struct PendingFault {
     unsigned ops;
 };
 
-void applyFaults(testhost::Host& host, const std::vector<PendingFault>& faults) {
+void applyFaults(ofxhost::Host& host, const std::vector<PendingFault>& faults) {
     for (const PendingFault& f : faults) {
         if (std::getenv("NIMBRA_FUZZ_TRACE"))
             std::fprintf(stderr, "fault %s %s -> %d (ops %u)\n",
@@ -476,16 +476,16 @@ void applyFaults(testhost::Host& host, const std::vector<PendingFault>& faults) 
 
 /// The module reads the host's description on its first load ever and keeps it; an ordinary
 /// host loads it first, so that every input meets the same module whatever ran before it.
-void warmUp(const testhost::Module& module) {
-    testhost::Host host;
-    testhost::PluginSession session(host, module.plugin(0));
+void warmUp(const ofxhost::Module& module) {
+    ofxhost::Host host;
+    ofxhost::PluginSession session(host, module.plugin(0));
     if (session.load() != kOfxStatOK || session.unload() != kOfxStatOK)
         fail("an ordinary host cannot load the module");
 }
 
-testhost::Module& module() {
+ofxhost::Module& module() {
     // Loaded once and kept: dlclose between inputs would hide state carried between sessions.
-    static testhost::Module loaded(NIMBRA_BUNDLE, /*keepLoaded=*/true);
+    static ofxhost::Module loaded(NIMBRA_BUNDLE, /*keepLoaded=*/true);
     static bool ready = false;
     if (!loaded.ok())
         fail(("cannot load the module: " + loaded.error()).c_str());
@@ -497,10 +497,10 @@ testhost::Module& module() {
 }
 
 void runSession(Input& in) {
-    testhost::Host host;
+    ofxhost::Host host;
     if (in.flag())
-        host.setFlavour(testhost::Flavour::MltLike);
-    const bool mlt = host.flavour() == testhost::Flavour::MltLike;
+        host.setFlavour(ofxhost::Flavour::MltLike);
+    const bool mlt = host.flavour() == ofxhost::Flavour::MltLike;
 
     for (int i = in.below(3); i > 0; --i)
         spoilProperty(in, host.properties(),
@@ -538,18 +538,18 @@ void runSession(Input& in) {
     OfxPlugin* plugin = module().plugin(0);
     if (!plugin)
         fail("the module offers no plug-in");
-    std::vector<std::shared_ptr<testhost::Image>> images;
+    std::vector<std::shared_ptr<ofxhost::Image>> images;
     int loads = 0;
     bool releaseFaulted = false;
     {
-        testhost::PluginSession session(host, plugin);
+        ofxhost::PluginSession session(host, plugin);
         applyFaults(host, stages[0]);
         for (const PendingFault& f : stages[0])
             releaseFaulted = releaseFaulted || f.name == "clipReleaseImage";
         for (int i = 1 + in.below(3); i > 0; --i)
             if (session.load() == kOfxStatOK)
                 ++loads;
-        testhost::Effect* fx = nullptr;
+        ofxhost::Effect* fx = nullptr;
         if (loads > 0) {
             const int describes = 1 + in.below(2);
             for (int i = 0; i < describes; ++i) {
@@ -567,25 +567,25 @@ void runSession(Input& in) {
         if (fx) {
             struct ClipChoice {
                 const char* name;
-                testhost::Components components;
-                testhost::Depth depth;
+                ofxhost::Components components;
+                ofxhost::Depth depth;
             };
             const auto pickComponents = [&] {
-                return in.flag() ? testhost::Components::Alpha : testhost::Components::RGBA;
+                return in.flag() ? ofxhost::Components::Alpha : ofxhost::Components::RGBA;
             };
-            const auto pickDepth = [&] { return static_cast<testhost::Depth>(in.below(3)); };
-            const testhost::Components components = pickComponents();
-            const testhost::Depth depth = pickDepth();
+            const auto pickDepth = [&] { return static_cast<ofxhost::Depth>(in.below(3)); };
+            const ofxhost::Components components = pickComponents();
+            const ofxhost::Depth depth = pickDepth();
             OfxPointI shared{0, 0};
             for (const char* name :
                  {kOfxImageEffectOutputClipName, kOfxImageEffectSimpleSourceClipName}) {
-                testhost::Clip* clip = fx->findClip(name);
+                ofxhost::Clip* clip = fx->findClip(name);
                 if (!clip)
                     continue;
                 // Mostly the formats agree; sometimes the source differs.
                 const bool differ = in.rarely(4);
-                const testhost::Components c = differ ? pickComponents() : components;
-                const testhost::Depth d = differ ? pickDepth() : depth;
+                const ofxhost::Components c = differ ? pickComponents() : components;
+                const ofxhost::Depth d = differ ? pickDepth() : depth;
                 clip->setFormat(c, d);
                 if (in.rarely(4)) {
                     const bool ofDepth = in.flag();
@@ -615,8 +615,8 @@ void runSession(Input& in) {
                 releaseFaulted = releaseFaulted || f.name == "clipReleaseImage";
 
             const auto window = [&]() -> OfxRectI {
-                testhost::Clip* out = fx->findClip(kOfxImageEffectOutputClipName);
-                std::shared_ptr<testhost::Image> img = out ? out->imageAt(0) : nullptr;
+                ofxhost::Clip* out = fx->findClip(kOfxImageEffectOutputClipName);
+                std::shared_ptr<ofxhost::Image> img = out ? out->imageAt(0) : nullptr;
                 const int choice = in.below(4);
                 if (img && choice == 0)
                     return img->bounds(); // what most hosts ask for
@@ -631,7 +631,7 @@ void runSession(Input& in) {
                 }
                 return {in.anyInt(), in.anyInt(), in.anyInt(), in.anyInt()};
             };
-            const auto spoiler = [&](std::vector<const char*> names) -> testhost::ArgsEditor {
+            const auto spoiler = [&](std::vector<const char*> names) -> ofxhost::ArgsEditor {
                 if (!in.rarely(4))
                     return {};
                 const std::string name = names[in.below(static_cast<int>(names.size()))];
@@ -639,7 +639,7 @@ void runSession(Input& in) {
                 const int i = in.anyInt();
                 const double d = in.anyDouble();
                 const std::string s = in.text();
-                return [name, kind, i, d, s](testhost::PropertySet& args) {
+                return [name, kind, i, d, s](ofxhost::PropertySet& args) {
                     switch (kind % 5) {
                     case 0:
                         args.setStrings(name, {});
@@ -668,7 +668,7 @@ void runSession(Input& in) {
                 case 2: {
                     const OfxRectI area = window();
                     const std::string field = in.oneOf(kFields);
-                    const testhost::ArgsEditor edit =
+                    const ofxhost::ArgsEditor edit =
                         spoiler({kOfxImageEffectPropRenderWindow, kOfxPropTime,
                                  kOfxImageEffectPropRenderScale, kOfxImageEffectPropFieldToRender,
                                  kOfxImageEffectPropRenderQuality});
@@ -692,7 +692,7 @@ void runSession(Input& in) {
                     const OfxRangeD frames{in.anyDouble(), in.anyDouble()};
                     const double frameStep = in.anyDouble();
                     const bool interactive = in.flag();
-                    const testhost::ArgsEditor edit =
+                    const ofxhost::ArgsEditor edit =
                         spoiler({kOfxImageEffectPropFrameRange, kOfxImageEffectPropFrameStep,
                                  kOfxPropIsInteractive, kOfxImageEffectPropRenderScale});
                     session.beginSequenceRender(*fx, frames, frameStep, {1.0, 1.0}, interactive,
