@@ -50,14 +50,14 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build-asan --output-on-failure -j "$jobs" \
     -E '^Boundary\.ExportsOnlyTheEntryPoints$'
 
-step "ThreadSanitizer: the tests that render on several threads"
-# Only the executables these tests need; ctest -R picks their tests by suite name.
+step "ThreadSanitizer: every test that renders or runs the effect's threads"
+# The tests labelled "threaded" (tests/CMakeLists.txt: instances, render, equivalence with its
+# WithoutSimd runs, stress with the fuzzer's replay); nimbra_threaded_tests builds exactly
+# their programs and the modules they load.
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNIMBRA_SANITIZE=thread >/dev/null
-cmake --build build-tsan -j "$jobs" --target stress_tests render_tests equivalence_tests \
-    instance_tests fuzz_session_replay
+cmake --build build-tsan -j "$jobs" --target nimbra_threaded_tests
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
-    ctest --test-dir build-tsan --output-on-failure -j "$jobs" \
-    -R '^(Stress|RenderPixels|FastAndReferenceProcessors|Instance(Actions|Life|Params)|FuzzSession)'
+    ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L threaded
 
 step "valgrind memcheck: whole host sessions against the normal build"
 # The load cycles and the fuzzer's committed sessions (faults, odd images, threads).
