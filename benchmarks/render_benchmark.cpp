@@ -23,14 +23,14 @@
 
 namespace {
 
-using testhost::Components;
-using testhost::Depth;
+using ofxhost::Components;
+using ofxhost::Depth;
 using Clock = std::chrono::steady_clock;
 
 /// Text-like content: glyph blocks covering about 40% of a band that takes a quarter of the
 /// frame, so about 10% of the pixels are text and the plate is about a quarter of the frame.
 /// The glyphs stand in rows with empty rows between them: one block, one line per row.
-void drawText(testhost::Image& image) {
+void drawText(ofxhost::Image& image) {
     const int w = image.width(), h = image.height();
     const double top = image.depth() == Depth::Byte    ? 255
                        : image.depth() == Depth::Short ? 65535
@@ -56,10 +56,10 @@ struct Fixture {
         session.describe();
         session.describeInContext(kOfxImageEffectContextFilter);
         instance = session.createInstance(kOfxImageEffectContextFilter).instance;
-        source = std::make_shared<testhost::Image>(OfxRectI{0, 0, width, height}, Components::RGBA,
-                                                   depth);
-        destination = std::make_shared<testhost::Image>(OfxRectI{0, 0, width, height},
-                                                        Components::RGBA, depth);
+        source = std::make_shared<ofxhost::Image>(OfxRectI{0, 0, width, height}, Components::RGBA,
+                                                  depth);
+        destination = std::make_shared<ofxhost::Image>(OfxRectI{0, 0, width, height},
+                                                       Components::RGBA, depth);
         drawText(*source);
         for (const char* clip : {"Source", "Output"}) {
             instance->clip(clip).setFormat(Components::RGBA, depth);
@@ -73,17 +73,17 @@ struct Fixture {
         instance->param("compositing").setValue({double(compositing)});
         instance->param("plateLayout").setValue({double(layout)});
     }
-    testhost::Host host;
-    testhost::Module module;
-    testhost::PluginSession session;
-    testhost::Effect* instance = nullptr;
-    std::shared_ptr<testhost::Image> source, destination;
+    ofxhost::Host host;
+    ofxhost::Module module;
+    ofxhost::PluginSession session;
+    ofxhost::Effect* instance = nullptr;
+    std::shared_ptr<ofxhost::Image> source, destination;
 };
 
 /// Copies the source into the destination, the rows split into `threads` bands each copied
 /// by a thread of its own (started per copy, as the test host starts them per render), row
 /// by row: on this machine faster than one memcpy per band.
-void copyFrame(testhost::Image& source, testhost::Image& destination, unsigned threads) {
+void copyFrame(ofxhost::Image& source, ofxhost::Image& destination, unsigned threads) {
     const int height = source.height();
     const size_t row = size_t(source.width()) * source.pixelBytes();
     auto band = [&](unsigned i) {

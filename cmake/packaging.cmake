@@ -18,7 +18,29 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
     "The package also holds nimbra-render, a command-line program that renders PNG"
     "and OpenEXR files through an OFX filter.")
 set(CPACK_PACKAGE_CONTACT "Nimbra developers <nimbra@example.com>")
+# Strips what install(TARGETS) installs (nimbra-render); the module, installed as part of its
+# bundle directory, is stripped by the rule below.
 set(CPACK_STRIP_FILES ON)
+
+# A stripped install (cpack with CPACK_STRIP_FILES, cmake --install --strip) strips the module
+# as the zip's is: symbols only the linker needed go, the dynamic export table stays. Install
+# rules run in the order they are declared, so the bundle is in place by now.
+if(CMAKE_SYSTEM_NAME STREQUAL "Linux" AND CMAKE_STRIP)
+    set(nimbra_installed_module
+        "${NIMBRA_OFX_INSTALL_DIR}/Nimbra_JP.ofx.bundle/Contents/${NIMBRA_BUNDLE_ARCH}/Nimbra_JP.ofx")
+    if(NOT IS_ABSOLUTE "${NIMBRA_OFX_INSTALL_DIR}")
+        set(nimbra_installed_module "\${CMAKE_INSTALL_PREFIX}/${nimbra_installed_module}")
+    endif()
+    install(CODE "
+        if(CMAKE_INSTALL_DO_STRIP)
+            execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-unneeded
+                                    \"\$ENV{DESTDIR}${nimbra_installed_module}\"
+                            RESULT_VARIABLE result)
+            if(NOT result EQUAL 0)
+                message(FATAL_ERROR \"cannot strip ${nimbra_installed_module}\")
+            endif()
+        endif()")
+endif()
 
 if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
     set(CPACK_GENERATOR DEB)

@@ -7,6 +7,11 @@
 // larger than its buffer), so anything the sanitizers report is the module's doing. Each
 // input is one balanced session: whatever was loaded is unloaded, whatever was created is
 // destroyed, so no state leaks from one input into the next.
+//
+// Two input formats: format 1, the first, sets only the ten parameters the effect had then;
+// format 2 (inputs that start with "NFz" and byte 2) sets every parameter of kParams with
+// any value, choices included. Inputs of format 1 keep their meaning, so the committed
+// corpus and past findings replay as they were found.
 #include "host.h"
 #include "module.h"
 #include "session.h"
@@ -28,6 +33,11 @@
 #endif
 
 namespace {
+
+[[noreturn]] void fail(const char* what) {
+    std::fprintf(stderr, "session fuzzer: %s\n", what);
+    std::abort();
+}
 
 /// Reads the input front to back; once it runs out every value is zero, which makes the
 /// remainder of the session an ordinary one.
@@ -236,7 +246,7 @@ const std::vector<const char*> kFields = {kOfxImageFieldNone, kOfxImageFieldBoth
                                           kOfxImageFieldLower, kOfxImageFieldUpper};
 
 /// Sets one property of `set` to a value of any type and any dimension.
-void spoilProperty(Input& in, testhost::PropertySet& set, const std::string& name) {
+void spoilProperty(Input& in, ofxhost::PropertySet& set, const std::string& name) {
     // Arguments are read one statement at a time: their order must not depend on the
     // compiler, or an input would replay differently from how it was found.
     const int kind = in.below(8);
@@ -286,9 +296,9 @@ int pixelBytesOf(const std::string& components, const std::string& depth) {
 
 /// One clip's image: a real buffer and a description of it, overridden within what the
 /// buffer really holds.
-std::shared_ptr<testhost::Image> attachImage(Input& in, testhost::Clip& clip,
-                                             testhost::Components components, testhost::Depth depth,
-                                             OfxPointI& shared) {
+std::shared_ptr<ofxhost::Image> attachImage(Input& in, ofxhost::Clip& clip,
+                                            ofxhost::Components components, ofxhost::Depth depth,
+                                            OfxPointI& shared) {
     // Sizes 0 to 64; zero bytes give an ordinary 32 x 32.
     const int w = (in.below(65) + 32) % 65;
     const int h = (in.below(65) + 32) % 65;
@@ -314,22 +324,22 @@ std::shared_ptr<testhost::Image> attachImage(Input& in, testhost::Clip& clip,
     const int x1 = origin(w, shared.x);
     const int y1 = origin(h, shared.y);
     shared = {x1, y1};
-    const auto order = in.flag() ? testhost::RowOrder::TopDown : testhost::RowOrder::BottomUp;
+    const auto order = in.flag() ? ofxhost::RowOrder::TopDown : ofxhost::RowOrder::BottomUp;
     const int padding = 8 * in.below(5);
-    auto image = std::make_shared<testhost::Image>(OfxRectI{x1, y1, x1 + w, y1 + h}, components,
-                                                   depth, order, padding);
+    auto image = std::make_shared<ofxhost::Image>(OfxRectI{x1, y1, x1 + w, y1 + h}, components,
+                                                  depth, order, padding);
     for (int y = y1; y < y1 + h; ++y)
         for (int x = x1; x < x1 + w; ++x)
             for (int c = 0; c < image->channels(); ++c)
                 if (in.flag()) {
-                    if (depth == testhost::Depth::Float)
+                    if (depth == ofxhost::Depth::Float)
                         image->set(x, y, c, in.anyDouble() * 0.01);
                     else
-                        image->set(x, y, c, in.byte() * (depth == testhost::Depth::Byte ? 1 : 257));
+                        image->set(x, y, c, in.byte() * (depth == ofxhost::Depth::Byte ? 1 : 257));
                 }
     clip.setImage(image);
 
-    testhost::PropertySet& over = clip.imageOverrides();
+    ofxhost::PropertySet& over = clip.imageOverrides();
     int declaredHeight = h;
     std::optional<int> rowBytes;
     const int overrides = in.below(4);
@@ -421,32 +431,117 @@ std::shared_ptr<testhost::Image> attachImage(Input& in, testhost::Clip& clip,
     return image;
 }
 
-void setParams(Input& in, testhost::Effect& fx) {
-    static const char* kDoubles[] = {"marginX",    "marginY",     "yOffset",
-                                     "cornerSize", "strokeWidth", "detectionThreshold"};
-    static const char* kColours[] = {"fillColor", "strokeColor"};
-    static const char* kBooleans[] = {"fillEnabled", "strokeEnabled"};
-    const int n = in.below(6);
+// ---- Parameters ---------------------------------------------------------------------------------
+
+enum class ParamKind { Double, Boolean, Choice, RGBA };
+
+struct FuzzedParam {
+    const char* name;
+    ParamKind kind;
+};
+
+/// Every parameter of the effect, in the order it defines them: a new one is one more line at
+/// the end. Inputs name a parameter by its place here, so lines are appended, never inserted,
+/// reordered or removed.
+// clang-format off
+constexpr FuzzedParam kParams[] = {
+    {"marginX", ParamKind::Double},
+    {"marginY", ParamKind::Double},
+    {"yOffset", ParamKind::Double},
+    {"cornerSize", ParamKind::Double},
+    {"fillEnabled", ParamKind::Boolean},
+    {"fillColor", ParamKind::RGBA},
+    {"strokeEnabled", ParamKind::Boolean},
+    {"strokeColor", ParamKind::RGBA},
+    {"strokeWidth", ParamKind::Double},
+    {"detectionThreshold", ParamKind::Double},
+    {"compositing", ParamKind::Choice},
+    {"plateLayout", ParamKind::Choice},
+    {"lineGap", ParamKind::Double},
+    {"innerCornerSize", ParamKind::Double},
+};
+// clang-format on
+constexpr int kParamCount = static_cast<int>(sizeof kParams / sizeof kParams[0]);
+
+/// Format 2 picks a parameter as one of this many places; those past the table's end pick
+/// none. Fixed, so that appending a parameter leaves what older inputs set as it was.
+constexpr int kParamPlaces = 32;
+static_assert(kParamCount <= kParamPlaces,
+              "more parameters than an input can name: start a new input format");
+
+/// The n-th parameter of a kind, in table order.
+const FuzzedParam& nthOfKind(ParamKind kind, int n) {
+    for (const FuzzedParam& param : kParams)
+        if (param.kind == kind && n-- == 0)
+            return param;
+    fail("the parameter table lost a parameter that format 1 inputs name");
+}
+
+/// Format 1 picked a kind, then one of the first six Doubles, two RGBAs or two Booleans.
+const FuzzedParam& formatOneParam(Input& in) {
+    switch (in.below(3)) {
+    case 0:
+        return nthOfKind(ParamKind::Double, in.below(6));
+    case 1:
+        return nthOfKind(ParamKind::RGBA, in.below(2));
+    default:
+        return nthOfKind(ParamKind::Boolean, in.below(2));
+    }
+}
+
+std::vector<double> anyValue(Input& in, ParamKind kind) {
+    switch (kind) {
+    case ParamKind::Double:
+        return {in.anyDouble()};
+    case ParamKind::RGBA: {
+        std::vector<double> rgba;
+        for (int i = 0; i < 4; ++i)
+            rgba.push_back(in.anyDouble());
+        return rgba;
+    }
+    case ParamKind::Boolean:
+        return {static_cast<double>(in.below(3))};
+    case ParamKind::Choice:
+        // Each option and a few past the last, or any int (negative, huge): a host's value
+        // is an int, whatever it is.
+        if (in.flag())
+            return {static_cast<double>(in.below(8))};
+        return {static_cast<double>(in.anyInt())};
+    }
+    return {};
+}
+
+/// Sets a few parameters, each as its static value or as a key at one of four frames.
+void setParams(Input& in, ofxhost::Effect& fx, int format) {
+    const int n = format == 1 ? in.below(6) : in.below(9);
     for (int i = 0; i < n; ++i) {
-        const int kind = in.below(3);
-        testhost::Param* p = nullptr;
-        std::vector<double> values;
-        if (kind == 0) {
-            p = fx.findParam(kDoubles[in.below(6)]);
-            values = {in.anyDouble()};
-        } else if (kind == 1) {
-            p = fx.findParam(kColours[in.below(2)]);
-            values = {in.anyDouble(), in.anyDouble(), in.anyDouble(), in.anyDouble()};
+        const FuzzedParam* param = nullptr;
+        if (format == 1) {
+            param = &formatOneParam(in);
         } else {
-            p = fx.findParam(kBooleans[in.below(2)]);
-            values = {static_cast<double>(in.below(3))};
+            const int place = in.below(kParamPlaces);
+            param = place < kParamCount ? &kParams[place] : nullptr;
         }
+        if (!param)
+            continue;
+        const std::vector<double> values = anyValue(in, param->kind);
+        ofxhost::Param* p = fx.findParam(param->name);
         if (!p)
             continue;
-        if (in.flag())
+        const bool isStatic = in.flag();
+        const double time = isStatic ? 0.0 : static_cast<double>(in.below(4));
+        if (isStatic)
             p->setValue(values);
         else
-            p->setKey(static_cast<double>(in.below(4)), values);
+            p->setKey(time, values);
+        if (std::getenv("NIMBRA_FUZZ_TRACE")) {
+            std::fprintf(stderr, "param %s %s", param->name, isStatic ? "value" : "key");
+            if (!isStatic)
+                std::fprintf(stderr, "@%g", time);
+            for (double v : values)
+                std::fprintf(stderr, " %a", v);
+            std::fprintf(stderr, "\n");
+        }
     }
 }
 
@@ -457,7 +552,7 @@ struct PendingFault {
     unsigned ops;
 };
 
-void applyFaults(testhost::Host& host, const std::vector<PendingFault>& faults) {
+void applyFaults(ofxhost::Host& host, const std::vector<PendingFault>& faults) {
     for (const PendingFault& f : faults) {
         if (std::getenv("NIMBRA_FUZZ_TRACE"))
             std::fprintf(stderr, "fault %s %s -> %d (ops %u)\n",
@@ -469,23 +564,53 @@ void applyFaults(testhost::Host& host, const std::vector<PendingFault>& faults) 
     }
 }
 
-[[noreturn]] void fail(const char* what) {
-    std::fprintf(stderr, "session fuzzer: %s\n", what);
-    std::abort();
+/// Fails unless kParams names every parameter the effect defines, with its kind: a parameter
+/// the table lacks would never be fuzzed.
+void checkParamTable(ofxhost::Effect& descriptor) {
+    static const std::pair<const char*, ParamKind> kKinds[] = {
+        {kOfxParamTypeDouble, ParamKind::Double},
+        {kOfxParamTypeBoolean, ParamKind::Boolean},
+        {kOfxParamTypeChoice, ParamKind::Choice},
+        {kOfxParamTypeRGBA, ParamKind::RGBA}};
+    for (const std::string& name : descriptor.paramNames()) {
+        const ofxhost::Param* param = descriptor.findParam(name);
+        if (!param || param->info().dimension == 0)
+            continue; // pages and groups hold no value
+        const FuzzedParam* entry = nullptr;
+        for (const FuzzedParam& p : kParams)
+            if (name == p.name)
+                entry = &p;
+        bool kindAgrees = false;
+        for (const auto& [type, kind] : kKinds)
+            kindAgrees = kindAgrees || (param->type() == type && entry && entry->kind == kind);
+        if (!kindAgrees) {
+            std::fprintf(stderr, "session fuzzer: parameter %s (%s)\n", name.c_str(),
+                         param->type().c_str());
+            fail("kParams lacks a parameter of the effect, or gives it another kind");
+        }
+    }
 }
 
 /// The module reads the host's description on its first load ever and keeps it; an ordinary
 /// host loads it first, so that every input meets the same module whatever ran before it.
-void warmUp(const testhost::Module& module) {
-    testhost::Host host;
-    testhost::PluginSession session(host, module.plugin(0));
-    if (session.load() != kOfxStatOK || session.unload() != kOfxStatOK)
-        fail("an ordinary host cannot load the module");
+/// The same host checks that the parameter table knows every parameter of the effect.
+void warmUp(const ofxhost::Module& module) {
+    ofxhost::Host host;
+    ofxhost::PluginSession session(host, module.plugin(0));
+    if (session.load() != kOfxStatOK || session.describe() != kOfxStatOK ||
+        session.describeInContext(kOfxImageEffectContextFilter) != kOfxStatOK)
+        fail("an ordinary host cannot load and describe the module");
+    ofxhost::Effect* descriptor = session.contextDescriptor(kOfxImageEffectContextFilter);
+    if (!descriptor)
+        fail("the filter context has no descriptor");
+    checkParamTable(*descriptor);
+    if (session.unload() != kOfxStatOK)
+        fail("an ordinary host cannot unload the module");
 }
 
-testhost::Module& module() {
+ofxhost::Module& module() {
     // Loaded once and kept: dlclose between inputs would hide state carried between sessions.
-    static testhost::Module loaded(NIMBRA_BUNDLE, /*keepLoaded=*/true);
+    static ofxhost::Module loaded(NIMBRA_BUNDLE, /*keepLoaded=*/true);
     static bool ready = false;
     if (!loaded.ok())
         fail(("cannot load the module: " + loaded.error()).c_str());
@@ -496,11 +621,11 @@ testhost::Module& module() {
     return loaded;
 }
 
-void runSession(Input& in) {
-    testhost::Host host;
+void runSession(Input& in, int format) {
+    ofxhost::Host host;
     if (in.flag())
-        host.setFlavour(testhost::Flavour::MltLike);
-    const bool mlt = host.flavour() == testhost::Flavour::MltLike;
+        host.setFlavour(ofxhost::Flavour::MltLike);
+    const bool mlt = host.flavour() == ofxhost::Flavour::MltLike;
 
     for (int i = in.below(3); i > 0; --i)
         spoilProperty(in, host.properties(),
@@ -538,18 +663,18 @@ void runSession(Input& in) {
     OfxPlugin* plugin = module().plugin(0);
     if (!plugin)
         fail("the module offers no plug-in");
-    std::vector<std::shared_ptr<testhost::Image>> images;
+    std::vector<std::shared_ptr<ofxhost::Image>> images;
     int loads = 0;
     bool releaseFaulted = false;
     {
-        testhost::PluginSession session(host, plugin);
+        ofxhost::PluginSession session(host, plugin);
         applyFaults(host, stages[0]);
         for (const PendingFault& f : stages[0])
             releaseFaulted = releaseFaulted || f.name == "clipReleaseImage";
         for (int i = 1 + in.below(3); i > 0; --i)
             if (session.load() == kOfxStatOK)
                 ++loads;
-        testhost::Effect* fx = nullptr;
+        ofxhost::Effect* fx = nullptr;
         if (loads > 0) {
             const int describes = 1 + in.below(2);
             for (int i = 0; i < describes; ++i) {
@@ -567,25 +692,25 @@ void runSession(Input& in) {
         if (fx) {
             struct ClipChoice {
                 const char* name;
-                testhost::Components components;
-                testhost::Depth depth;
+                ofxhost::Components components;
+                ofxhost::Depth depth;
             };
             const auto pickComponents = [&] {
-                return in.flag() ? testhost::Components::Alpha : testhost::Components::RGBA;
+                return in.flag() ? ofxhost::Components::Alpha : ofxhost::Components::RGBA;
             };
-            const auto pickDepth = [&] { return static_cast<testhost::Depth>(in.below(3)); };
-            const testhost::Components components = pickComponents();
-            const testhost::Depth depth = pickDepth();
+            const auto pickDepth = [&] { return static_cast<ofxhost::Depth>(in.below(3)); };
+            const ofxhost::Components components = pickComponents();
+            const ofxhost::Depth depth = pickDepth();
             OfxPointI shared{0, 0};
             for (const char* name :
                  {kOfxImageEffectOutputClipName, kOfxImageEffectSimpleSourceClipName}) {
-                testhost::Clip* clip = fx->findClip(name);
+                ofxhost::Clip* clip = fx->findClip(name);
                 if (!clip)
                     continue;
                 // Mostly the formats agree; sometimes the source differs.
                 const bool differ = in.rarely(4);
-                const testhost::Components c = differ ? pickComponents() : components;
-                const testhost::Depth d = differ ? pickDepth() : depth;
+                const ofxhost::Components c = differ ? pickComponents() : components;
+                const ofxhost::Depth d = differ ? pickDepth() : depth;
                 clip->setFormat(c, d);
                 if (in.rarely(4)) {
                     const bool ofDepth = in.flag();
@@ -609,14 +734,14 @@ void runSession(Input& in) {
                                                  static_cast<double>(in.anyInt()) / 64,
                                                  static_cast<double>(in.anyInt()) / 64});
             }
-            setParams(in, *fx);
+            setParams(in, *fx, format);
             applyFaults(host, stages[2]);
             for (const PendingFault& f : stages[2])
                 releaseFaulted = releaseFaulted || f.name == "clipReleaseImage";
 
             const auto window = [&]() -> OfxRectI {
-                testhost::Clip* out = fx->findClip(kOfxImageEffectOutputClipName);
-                std::shared_ptr<testhost::Image> img = out ? out->imageAt(0) : nullptr;
+                ofxhost::Clip* out = fx->findClip(kOfxImageEffectOutputClipName);
+                std::shared_ptr<ofxhost::Image> img = out ? out->imageAt(0) : nullptr;
                 const int choice = in.below(4);
                 if (img && choice == 0)
                     return img->bounds(); // what most hosts ask for
@@ -631,7 +756,7 @@ void runSession(Input& in) {
                 }
                 return {in.anyInt(), in.anyInt(), in.anyInt(), in.anyInt()};
             };
-            const auto spoiler = [&](std::vector<const char*> names) -> testhost::ArgsEditor {
+            const auto spoiler = [&](std::vector<const char*> names) -> ofxhost::ArgsEditor {
                 if (!in.rarely(4))
                     return {};
                 const std::string name = names[in.below(static_cast<int>(names.size()))];
@@ -639,7 +764,7 @@ void runSession(Input& in) {
                 const int i = in.anyInt();
                 const double d = in.anyDouble();
                 const std::string s = in.text();
-                return [name, kind, i, d, s](testhost::PropertySet& args) {
+                return [name, kind, i, d, s](ofxhost::PropertySet& args) {
                     switch (kind % 5) {
                     case 0:
                         args.setStrings(name, {});
@@ -668,7 +793,7 @@ void runSession(Input& in) {
                 case 2: {
                     const OfxRectI area = window();
                     const std::string field = in.oneOf(kFields);
-                    const testhost::ArgsEditor edit =
+                    const ofxhost::ArgsEditor edit =
                         spoiler({kOfxImageEffectPropRenderWindow, kOfxPropTime,
                                  kOfxImageEffectPropRenderScale, kOfxImageEffectPropFieldToRender,
                                  kOfxImageEffectPropRenderQuality});
@@ -692,7 +817,7 @@ void runSession(Input& in) {
                     const OfxRangeD frames{in.anyDouble(), in.anyDouble()};
                     const double frameStep = in.anyDouble();
                     const bool interactive = in.flag();
-                    const testhost::ArgsEditor edit =
+                    const ofxhost::ArgsEditor edit =
                         spoiler({kOfxImageEffectPropFrameRange, kOfxImageEffectPropFrameStep,
                                  kOfxPropIsInteractive, kOfxImageEffectPropRenderScale});
                     session.beginSequenceRender(*fx, frames, frameStep, {1.0, 1.0}, interactive,
@@ -744,9 +869,17 @@ void runSession(Input& in) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // Format 2 inputs start with a mark; every other input is of format 1, read as ever.
+    static const std::uint8_t kFormatTwo[] = {'N', 'F', 'z', 2};
+    int format = 1;
+    if (size >= sizeof kFormatTwo && std::memcmp(data, kFormatTwo, sizeof kFormatTwo) == 0) {
+        format = 2;
+        data += sizeof kFormatTwo;
+        size -= sizeof kFormatTwo;
+    }
     Input in(data, size);
     try {
-        runSession(in);
+        runSession(in, format);
     } catch (const std::exception& e) {
         // Only the host's own objects throw (the module answers with statuses); a host
         // refusing the harness's request is not a finding.

@@ -31,12 +31,12 @@ constexpr const char* kFilterContext = "OfxImageEffectContextFilter";
 constexpr const char* kBundleName = "Nimbra_JP.ofx.bundle";
 
 // A status is fine when it is OK or, for actions a plug-in may leave to the host, "default".
-void check(OfxStatus status, const std::string& action, testhost::Host& host,
+void check(OfxStatus status, const std::string& action, ofxhost::Host& host,
            bool defaultIsFine = true) {
     if (status == kOfxStatOK || (defaultIsFine && status == kOfxStatReplyDefault))
         return;
     std::string message = "the plug-in failed " + action + ": " + statusName(status);
-    for (const testhost::Message& m : host.messages())
+    for (const ofxhost::Message& m : host.messages())
         if (!m.text.empty())
             message += "\n  plug-in says: " + m.text;
     throw RenderError(message);
@@ -53,8 +53,8 @@ struct LoadedModule {
     std::string bundleOrBinary() const {
         return module.bundlePath().empty() ? module.binaryPath() : module.bundlePath();
     }
-    testhost::Module module;
-    testhost::Host host;
+    ofxhost::Module module;
+    ofxhost::Host host;
 };
 
 bool isImageEffect(const OfxPlugin* plugin) {
@@ -62,7 +62,7 @@ bool isImageEffect(const OfxPlugin* plugin) {
            std::strcmp(plugin->pluginApi, kOfxImageEffectPluginApi) == 0;
 }
 
-OfxPlugin* choosePlugin(const testhost::Module& module, const std::string& id) {
+OfxPlugin* choosePlugin(const ofxhost::Module& module, const std::string& id) {
     if (module.pluginCount() <= 0)
         throw RenderError("the module holds no plug-ins");
     if (id.empty()) {
@@ -80,7 +80,7 @@ OfxPlugin* choosePlugin(const testhost::Module& module, const std::string& id) {
                       ")");
 }
 
-std::vector<std::string> stringsOf(testhost::PropertySet& props, const char* name) {
+std::vector<std::string> stringsOf(ofxhost::PropertySet& props, const char* name) {
     return props.has(name) ? props.getStrings(name) : std::vector<std::string>{};
 }
 
@@ -88,12 +88,12 @@ bool contains(const std::vector<std::string>& list, const std::string& item) {
     return std::find(list.begin(), list.end(), item) != list.end();
 }
 
-std::vector<double> numbersOf(testhost::PropertySet& props, const char* name) {
+std::vector<double> numbersOf(ofxhost::PropertySet& props, const char* name) {
     if (!props.has(name))
         return {};
-    if (props.type(name) == testhost::PropType::Double)
+    if (props.type(name) == ofxhost::PropType::Double)
         return props.getDoubles(name);
-    if (props.type(name) == testhost::PropType::Int) {
+    if (props.type(name) == ofxhost::PropType::Int) {
         std::vector<int> ints = props.getInts(name);
         return {ints.begin(), ints.end()};
     }
@@ -120,8 +120,8 @@ std::string shortType(const std::string& type) {
     return type.rfind(prefix, 0) == 0 ? type.substr(prefix.size()) : type;
 }
 
-std::string describeDefault(testhost::Param& param, const ParamShape& shape) {
-    testhost::PropertySet& props = param.props();
+std::string describeDefault(ofxhost::Param& param, const ParamShape& shape) {
+    ofxhost::PropertySet& props = param.props();
     if (!props.has(kOfxParamPropDefault))
         return "-";
     if (shape.isString)
@@ -187,35 +187,35 @@ void showProgress(int done, int total) {
     std::fflush(stderr);
 }
 
-testhost::Depth depthFor(DepthChoice choice, SampleFormat format) {
+ofxhost::Depth depthFor(DepthChoice choice, SampleFormat format) {
     switch (choice) {
     case DepthChoice::Byte:
-        return testhost::Depth::Byte;
+        return ofxhost::Depth::Byte;
     case DepthChoice::Short:
-        return testhost::Depth::Short;
+        return ofxhost::Depth::Short;
     case DepthChoice::Float:
-        return testhost::Depth::Float;
+        return ofxhost::Depth::Float;
     case DepthChoice::FromInput:
         break;
     }
     switch (format) {
     case SampleFormat::U8:
-        return testhost::Depth::Byte;
+        return ofxhost::Depth::Byte;
     case SampleFormat::U16:
-        return testhost::Depth::Short;
+        return ofxhost::Depth::Short;
     default:
-        return testhost::Depth::Float;
+        return ofxhost::Depth::Float;
     }
 }
 
-double depthScale(testhost::Depth depth) {
-    return depth == testhost::Depth::Byte ? 255.0 : depth == testhost::Depth::Short ? 65535.0 : 1.0;
+double depthScale(ofxhost::Depth depth) {
+    return depth == ofxhost::Depth::Byte ? 255.0 : depth == ofxhost::Depth::Short ? 65535.0 : 1.0;
 }
 
 // File rows are stored top first; OFX rows grow upward from y = 0.
-std::shared_ptr<testhost::Image> toHostImage(const Raster& raster, testhost::Depth depth) {
-    auto image = std::make_shared<testhost::Image>(OfxRectI{0, 0, raster.width, raster.height},
-                                                   testhost::Components::RGBA, depth);
+std::shared_ptr<ofxhost::Image> toHostImage(const Raster& raster, ofxhost::Depth depth) {
+    auto image = std::make_shared<ofxhost::Image>(OfxRectI{0, 0, raster.width, raster.height},
+                                                  ofxhost::Components::RGBA, depth);
     const double scale = depthScale(depth);
     for (int row = 0; row < raster.height; ++row) {
         const int y = raster.height - 1 - row;
@@ -227,7 +227,7 @@ std::shared_ptr<testhost::Image> toHostImage(const Raster& raster, testhost::Dep
     return image;
 }
 
-Raster fromHostImage(const testhost::Image& image, Alpha alpha) {
+Raster fromHostImage(const ofxhost::Image& image, Alpha alpha) {
     Raster raster;
     raster.width = image.width();
     raster.height = image.height();
@@ -321,14 +321,14 @@ std::string locatePlugin(const std::string& requested) {
                       "\nname one with --plugin PATH");
 }
 
-ParamShape shapeOf(testhost::Param& param) {
+ParamShape shapeOf(ofxhost::Param& param) {
     ParamShape shape;
     shape.type = param.type();
-    const testhost::ParamTypeInfo& info = param.info();
+    const ofxhost::ParamTypeInfo& info = param.info();
     shape.dimension = info.dimension;
-    shape.isString = info.kind == testhost::ValueKind::String;
-    shape.integral = info.kind == testhost::ValueKind::Int;
-    testhost::PropertySet& props = param.props();
+    shape.isString = info.kind == ofxhost::ValueKind::String;
+    shape.integral = info.kind == ofxhost::ValueKind::Int;
+    ofxhost::PropertySet& props = param.props();
     if (shape.type == kOfxParamTypeChoice)
         shape.choices = stringsOf(props, "OfxParamPropChoiceOption");
     if (shape.type != kOfxParamTypeBoolean && shape.type != kOfxParamTypeChoice) {
@@ -342,7 +342,7 @@ ParamShape shapeOf(testhost::Param& param) {
     return shape;
 }
 
-void applyAssignment(testhost::Param& param, const Assignment& assignment) {
+void applyAssignment(ofxhost::Param& param, const Assignment& assignment) {
     const ParamShape shape = shapeOf(param);
     if (shape.dimension == 0 || !param.info().supported)
         throw UsageError(assignment.name + " (" + shortType(shape.type) + ") holds no value");
@@ -361,11 +361,11 @@ void applyAssignment(testhost::Param& param, const Assignment& assignment) {
 
 void listPlugins(const Options& options, std::ostream& out) {
     LoadedModule loaded(locatePlugin(options.plugin));
-    testhost::Host& host = loaded.host;
+    ofxhost::Host& host = loaded.host;
     out << loaded.bundleOrBinary() << "\n";
     if (!options.id.empty())
         choosePlugin(loaded.module, options.id); // an unknown identifier is an error here too
-    std::vector<std::unique_ptr<testhost::PluginSession>> sessions;
+    std::vector<std::unique_ptr<ofxhost::PluginSession>> sessions;
     for (int i = 0; i < loaded.module.pluginCount(); ++i) {
         OfxPlugin* plugin = loaded.module.plugin(i);
         if (!options.id.empty() && options.id != plugin->pluginIdentifier)
@@ -377,12 +377,12 @@ void listPlugins(const Options& options, std::ostream& out) {
             out << " (" << (plugin->pluginApi ? plugin->pluginApi : "?") << ", not listed)\n";
             continue;
         }
-        sessions.push_back(std::make_unique<testhost::PluginSession>(host, plugin));
-        testhost::PluginSession& session = *sessions.back();
+        sessions.push_back(std::make_unique<ofxhost::PluginSession>(host, plugin));
+        ofxhost::PluginSession& session = *sessions.back();
         session.setFilePath(loaded.bundleOrBinary());
         check(session.load(), "kOfxActionLoad", host);
         check(session.describe(), "kOfxActionDescribe", host);
-        testhost::PropertySet& props = session.descriptor()->props();
+        ofxhost::PropertySet& props = session.descriptor()->props();
         const std::vector<std::string> contexts =
             stringsOf(props, kOfxImageEffectPropSupportedContexts);
         if (props.has(kOfxPropLabel))
@@ -399,10 +399,10 @@ void listPlugins(const Options& options, std::ostream& out) {
         const std::string context =
             contains(contexts, kFilterContext) ? kFilterContext : contexts.front();
         check(session.describeInContext(context), "kOfxImageEffectActionDescribeInContext", host);
-        testhost::Effect& descriptor = *session.contextDescriptor(context);
+        ofxhost::Effect& descriptor = *session.contextDescriptor(context);
         out << "  parameters (" << context << "):\n";
         for (const std::string& name : descriptor.paramNames()) {
-            testhost::Param& param = *descriptor.findParam(name);
+            ofxhost::Param& param = *descriptor.findParam(name);
             const ParamShape shape = shapeOf(param);
             out << "    " << name << "  " << shortType(shape.type);
             if (param.props().has(kOfxPropLabel))
@@ -441,31 +441,31 @@ void render(const Options& options, const HostSetup& setup) {
     const FileKind outKind = fileKindOf(options.output);
 
     LoadedModule loaded(locatePlugin(options.plugin));
-    testhost::Host& host = loaded.host;
+    ofxhost::Host& host = loaded.host;
     if (setup)
         setup(host);
     host.setNumCPUs(options.threads ? options.threads
                                     : std::max(1u, std::thread::hardware_concurrency()));
-    testhost::PluginSession session(host, choosePlugin(loaded.module, options.id));
+    ofxhost::PluginSession session(host, choosePlugin(loaded.module, options.id));
     session.setFilePath(loaded.bundleOrBinary());
     check(session.load(), "kOfxActionLoad", host);
     check(session.describe(), "kOfxActionDescribe", host);
-    testhost::PropertySet& descriptor = session.descriptor()->props();
+    ofxhost::PropertySet& descriptor = session.descriptor()->props();
     if (!contains(stringsOf(descriptor, kOfxImageEffectPropSupportedContexts), kFilterContext))
         throw RenderError(std::string(session.plugin()->pluginIdentifier) +
                           " is not a filter (it has no filter context)");
     check(session.describeInContext(kFilterContext), "kOfxImageEffectActionDescribeInContext",
           host);
-    testhost::InstanceResult created = session.createInstance(kFilterContext);
+    ofxhost::InstanceResult created = session.createInstance(kFilterContext);
     check(created.status, "kOfxActionCreateInstance", host);
     if (!created.instance)
         throw RenderError("the plug-in refused to create an instance");
-    testhost::Effect& instance = *created.instance;
+    ofxhost::Effect& instance = *created.instance;
     // On any failure the plug-in still hears that its instance and the module are done with
     // (a host that stops rendering does the same), so it can free what it holds.
     struct Teardown {
-        testhost::PluginSession& session;
-        testhost::Effect* instance;
+        ofxhost::PluginSession& session;
+        ofxhost::Effect* instance;
         ~Teardown() {
             if (instance) {
                 session.destroyInstance(*instance);
@@ -475,7 +475,7 @@ void render(const Options& options, const HostSetup& setup) {
     } teardown{session, &instance};
 
     for (const Assignment& a : options.assignments) {
-        testhost::Param* param = instance.findParam(a.name);
+        ofxhost::Param* param = instance.findParam(a.name);
         if (!param) {
             std::string known;
             for (const std::string& n : instance.paramNames())
@@ -493,8 +493,8 @@ void render(const Options& options, const HostSetup& setup) {
     const std::vector<std::string> supportedDepths =
         stringsOf(descriptor, kOfxImageEffectPropSupportedPixelDepths);
 
-    testhost::Clip& source = instance.clip(kOfxImageEffectSimpleSourceClipName);
-    testhost::Clip& output = instance.clip(kOfxImageEffectOutputClipName);
+    ofxhost::Clip& source = instance.clip(kOfxImageEffectSimpleSourceClipName);
+    ofxhost::Clip& output = instance.clip(kOfxImageEffectOutputClipName);
     PendingOutputs pending;
     const OfxRangeD frames{static_cast<double>(range.first), static_cast<double>(range.last)};
     check(session.beginSequenceRender(instance, frames), "kOfxImageEffectActionBeginSequenceRender",
@@ -503,10 +503,10 @@ void render(const Options& options, const HostSetup& setup) {
         const std::string inPath = sequence ? framePath(options.input, frame) : options.input;
         const std::string outPath = sequence ? framePath(options.output, frame) : options.output;
         Raster raster = readImage(inPath);
-        const testhost::Depth depth = depthFor(options.depth, raster.format);
-        if (!supportedDepths.empty() && !contains(supportedDepths, testhost::toString(depth)))
+        const ofxhost::Depth depth = depthFor(options.depth, raster.format);
+        if (!supportedDepths.empty() && !contains(supportedDepths, ofxhost::toString(depth)))
             throw RenderError(std::string("the plug-in does not process ") +
-                              testhost::toString(depth));
+                              ofxhost::toString(depth));
         const Alpha processing = options.premult == PremultChoice::Straight ? Alpha::Straight
                                  : options.premult == PremultChoice::Premultiplied
                                      ? Alpha::Premultiplied
@@ -515,11 +515,10 @@ void render(const Options& options, const HostSetup& setup) {
         const char* premultiplication =
             processing == Alpha::Straight ? kOfxImageUnPreMultiplied : kOfxImagePreMultiplied;
 
-        std::shared_ptr<testhost::Image> in = toHostImage(raster, depth);
-        auto out =
-            std::make_shared<testhost::Image>(in->bounds(), testhost::Components::RGBA, depth);
-        for (testhost::Clip* clip : {&source, &output}) {
-            clip->setFormat(testhost::Components::RGBA, depth);
+        std::shared_ptr<ofxhost::Image> in = toHostImage(raster, depth);
+        auto out = std::make_shared<ofxhost::Image>(in->bounds(), ofxhost::Components::RGBA, depth);
+        for (ofxhost::Clip* clip : {&source, &output}) {
+            clip->setFormat(ofxhost::Components::RGBA, depth);
             clip->setPremultiplication(premultiplication);
         }
         source.setImage(in);
@@ -540,7 +539,7 @@ void render(const Options& options, const HostSetup& setup) {
         if (outKind == FileKind::Exr)
             writeExr(temp, result, raster.format == SampleFormat::Half);
         else
-            writePng(temp, result, depth == testhost::Depth::Byte ? 8 : 16);
+            writePng(temp, result, depth == ofxhost::Depth::Byte ? 8 : 16);
         if (progress)
             showProgress(frame - range.first + 1, total);
     }

@@ -10,10 +10,10 @@
 #include <stdexcept>
 #include <string>
 
-namespace testhost {
+namespace ofxhost {
 class Host;
 class Param;
-} // namespace testhost
+} // namespace ofxhost
 
 namespace nimbra_render {
 
@@ -32,14 +32,14 @@ std::string statusName(OfxStatus status);
 std::string locatePlugin(const std::string& requested);
 
 /// Shape of a parameter (type, dimension, options, range) read from its descriptor.
-ParamShape shapeOf(testhost::Param& param);
+ParamShape shapeOf(ofxhost::Param& param);
 /// Sets a static value or a key on `param`; throws UsageError for a value of the wrong type.
-void applyAssignment(testhost::Param& param, const Assignment& assignment);
+void applyAssignment(ofxhost::Param& param, const Assignment& assignment);
 
 /// --list: every plug-in of the module with its parameters.
 void listPlugins(const Options& options, std::ostream& out);
 /// Called on the host before the plug-in loads (tests inject faults through it).
-using HostSetup = std::function<void(testhost::Host&)>;
+using HostSetup = std::function<void(ofxhost::Host&)>;
 
 /// Render window of strip `index` of `count` horizontal strips of a width × height frame,
 /// from the bottom up: every row is in exactly one strip, also for frames of many rows.

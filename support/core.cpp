@@ -1,13 +1,9 @@
 #include "core.h"
 
-#include "image_effect.h"
-#include "properties.h"
-
 #include <atomic>
 #include <cstdarg>
 #include <cstdlib>
 #include <iostream>
-#include <memory>
 #include <new>
 
 namespace OFX {
@@ -174,183 +170,13 @@ void setLogStream(std::FILE* stream) { gLogStream = stream; }
 int logIndentLevel() { return gIndentLevel.load(); }
 } // namespace Private
 
-// ---- Registry and exported entry points ---------------------------------------------------------
+// ---- Host pointer and suites -------------------------------------------------------------------
 
 namespace {
-
-struct Registry {
-    PluginFactoryArray factories;
-    /// One slot per factory; null: not built yet, or dropped at unload.
-    std::vector<std::unique_ptr<OfxPlugin>> pluginRecords;
-    /// Records dropped at unload stay alive until the module goes away: a host may still
-    /// hold one, and records are small.
-    std::vector<std::unique_ptr<OfxPlugin>> droppedRecords;
-    std::map<std::string, std::pair<PluginFactory*, OfxPlugin*>> pluginsByUid;
-    bool registryReady = false;
-};
-
-Registry& registry() {
-    static Registry instance;
-    return instance;
-}
 
 OfxHost* gHostPointer = nullptr;
-
-void setHostEntry(OfxHost* host) { setHost(host); }
-
-std::unique_ptr<OfxPlugin> buildPluginRecord(const PluginFactory& factory) {
-    auto record = std::make_unique<OfxPlugin>();
-    record->pluginApi = kOfxImageEffectPluginApi;
-    record->apiVersion = kOfxImageEffectPluginApiVersion;
-    record->pluginIdentifier = factory.getId().c_str();
-    record->pluginVersionMajor = factory.getMajorVersion();
-    record->pluginVersionMinor = factory.getMinorVersion();
-    record->setHost = &setHostEntry;
-    record->mainEntry = factory.getMainEntry();
-    return record;
-}
-
-void installRecord(Registry& reg, size_t slot) {
-    PluginFactory* factory = reg.factories[slot];
-    std::unique_ptr<OfxPlugin> record = buildPluginRecord(*factory);
-    reg.pluginsByUid[factory->getUid()] = {factory, record.get()};
-    reg.pluginRecords[slot] = std::move(record);
-}
-
-void initRegistry() {
-    Registry& reg = registry();
-    if (reg.registryReady)
-        return;
-    // Start clean, so that a first attempt cut short by a lack of memory is simply redone.
-    reg.factories.clear();
-    reg.pluginsByUid.clear();
-    appendPluginFactories(reg.factories);
-    reg.pluginRecords.resize(reg.factories.size());
-    for (size_t i = 0; i < reg.factories.size(); ++i)
-        installRecord(reg, i);
-    reg.registryReady = true;
-}
-
-} // namespace
-
-void setHost(OfxHost* host) { gHostPointer = host; }
-
-namespace Private {
-
-OfxHost* hostPointer() { return gHostPointer; }
-
-PluginFactory* findFactory(const std::string& uniqueId) {
-    const Registry& reg = registry();
-    auto found = reg.pluginsByUid.find(uniqueId);
-    return found == reg.pluginsByUid.end() ? nullptr : found->second.first;
-}
-
-void dropPluginRecord(const std::string& uniqueId) {
-    Registry& reg = registry();
-    auto found = reg.pluginsByUid.find(uniqueId);
-    if (found == reg.pluginsByUid.end())
-        return;
-    for (size_t i = 0; i < reg.pluginRecords.size(); ++i) {
-        if (reg.pluginRecords[i] && reg.pluginRecords[i].get() == found->second.second) {
-            reg.droppedRecords.push_back(std::move(reg.pluginRecords[i]));
-            return;
-        }
-    }
-}
-
-} // namespace Private
-} // namespace OFX
-
-extern "C" {
-
-OfxExport int OfxGetNumberOfPlugins(void) {
-    try {
-        OFX::initRegistry();
-        return static_cast<int>(OFX::registry().factories.size());
-    } catch (...) {
-        return 0;
-    }
-}
-
-OfxExport OfxPlugin* OfxGetPlugin(int nth) {
-    try {
-        OFX::initRegistry();
-        OFX::Registry& reg = OFX::registry();
-        const int count = static_cast<int>(reg.pluginsByUid.size());
-        const bool outOfRange = nth < 0 || nth >= count;
-        OFX::logError(outOfRange,
-                      "Host attempted to get plugin %d, when there is only %d plugin(s), so it "
-                      "should have asked for 0.",
-                      nth, count);
-        if (outOfRange || static_cast<size_t>(nth) >= reg.pluginRecords.size())
-            return nullptr;
-        const size_t slot = static_cast<size_t>(nth);
-        if (!reg.pluginRecords[slot])
-            OFX::installRecord(reg, slot);
-        return reg.pluginRecords[slot].get();
-    } catch (...) {
-        return nullptr;
-    }
-}
-
-} // extern "C"
-
-namespace OFX {
-
-// ---- Host suites and description ----------------------------------------------------------------
-
-namespace {
-
-HostDescription gHostDescription;
-bool gHostDescriptionReady = false;
 Private::HostSuites gSuites;
 int gLoadCount = 0;
-
-bool readBool(const PropertySet& props, const char* name, int index = 0) {
-    return props.getInt(name, index, true) != 0;
-}
-
-void createHostDescription(OfxHost* host) {
-    if (gHostDescriptionReady) {
-        logError(true, "Tried to create host description when we already have one.");
-        return;
-    }
-    gHostDescriptionReady = true;
-    PropertySet props(host->host);
-    HostDescription& d = gHostDescription;
-    d.hostName = props.getString(kOfxPropName, 0, true);
-    d.hostIsBackground = readBool(props, kOfxImageEffectHostPropIsBackground);
-    d.supportsOverlays = readBool(props, kOfxImageEffectPropSupportsOverlays);
-    d.supportsMultiResolution = readBool(props, kOfxImageEffectPropSupportsMultiResolution);
-    d.supportsTiles = readBool(props, kOfxImageEffectPropSupportsTiles);
-    d.temporalClipAccess = readBool(props, kOfxImageEffectPropTemporalClipAccess);
-    d.supportsMultipleClipDepths = readBool(props, kOfxImageEffectPropSupportsMultipleClipDepths);
-    d.supportsMultipleClipPARs = readBool(props, kOfxImageEffectPropSupportsMultipleClipPARs);
-    d.supportsSetableFrameRate = readBool(props, kOfxImageEffectPropSetableFrameRate);
-    d.supportsSetableFielding = readBool(props, kOfxImageEffectPropSetableFielding);
-    d.supportsStringAnimation = readBool(props, kOfxParamHostPropSupportsStringAnimation);
-    d.supportsCustomInteract = readBool(props, kOfxParamHostPropSupportsCustomInteract);
-    d.supportsChoiceAnimation = readBool(props, kOfxParamHostPropSupportsChoiceAnimation);
-    d.supportsBooleanAnimation = readBool(props, kOfxParamHostPropSupportsBooleanAnimation);
-    d.supportsCustomAnimation = readBool(props, kOfxParamHostPropSupportsCustomAnimation);
-    d.maxParameters = props.getInt(kOfxParamHostPropMaxParameters, 0, true);
-    d.maxPages = props.getInt(kOfxParamHostPropMaxPages, 0, true);
-    d.pageRowCount = props.getInt(kOfxParamHostPropPageRowColumnCount, 0, true);
-    d.pageColumnCount = props.getInt(kOfxParamHostPropPageRowColumnCount, 1, true);
-
-    int n = props.getDimension(kOfxImageEffectPropSupportedComponents, true);
-    for (int i = 0; i < n; ++i)
-        d.supportedComponents.push_back(decodePixelComponents(
-            props.getString(kOfxImageEffectPropSupportedComponents, i, true)));
-    n = props.getDimension(kOfxImageEffectPropSupportedContexts, true);
-    for (int i = 0; i < n; ++i)
-        d.supportedContexts.push_back(
-            decodeContext(props.getString(kOfxImageEffectPropSupportedContexts, i, true)));
-    n = props.getDimension(kOfxImageEffectPropSupportedPixelDepths, true);
-    for (int i = 0; i < n; ++i)
-        d.supportedPixelDepths.push_back(
-            decodeBitDepth(props.getString(kOfxImageEffectPropSupportedPixelDepths, i, true)));
-}
 
 const void* requireSuite(const void* suite, const char* name) {
     if (!suite)
@@ -360,9 +186,11 @@ const void* requireSuite(const void* suite, const char* name) {
 
 } // namespace
 
-const HostDescription& getHostDescription() { return gHostDescription; }
+void setHost(OfxHost* host) { gHostPointer = host; }
 
 namespace Private {
+
+OfxHost* hostPointer() { return gHostPointer; }
 
 const HostSuites& hostSuites() { return gSuites; }
 
@@ -401,7 +229,7 @@ int loadCount() { return gLoadCount; }
 
 namespace {
 
-void fetchAllSuites() {
+void fetchFixedSuites() {
     HostSuites& s = gSuites;
     s.imageEffect =
         static_cast<const OfxImageEffectSuiteV1*>(fetchSuite(kOfxImageEffectSuite, 1, false));
@@ -417,17 +245,6 @@ void fetchAllSuites() {
     s.timeLine = static_cast<const OfxTimeLineSuiteV1*>(fetchSuite(kOfxTimeLineSuite, 1, true));
     s.vegasStereoscopic = fetchSuite(kOfxVegasStereoscopicImageEffectSuite, 1, true);
     s.vegasKeyframe = fetchSuite(kOfxVegasKeyframeSuite, 1, true);
-
-    createHostDescription(gHostPointer);
-    HostDescription& d = gHostDescription;
-    d.supportsProgressSuite = s.progress != nullptr || s.vegasProgress != nullptr;
-    d.supportsTimeLineSuite = s.timeLine != nullptr;
-    d.supportsMessageSuiteV2 = s.messageV2 != nullptr;
-
-    if (d.supportsOverlays || d.supportsCustomInteract)
-        s.interact =
-            static_cast<const OfxInteractSuiteV1*>(fetchSuite(kOfxInteractSuite, 1, false));
-    s.hwndInteract = fetchSuite(kOfxHWndInteractSuite, 1, true);
 }
 
 } // namespace
@@ -441,20 +258,22 @@ void fetchHostSuites() {
     }
     if (gLoadCount != 1)
         return;
-    const bool describedBefore = gHostDescriptionReady;
     try {
-        fetchAllSuites();
+        fetchFixedSuites();
     } catch (...) {
         // Leave the module as if this load never happened, so the next one starts afresh
         // instead of running on whatever a faulty host handed out so far.
         --gLoadCount;
         gSuites = HostSuites();
-        if (!describedBefore) {
-            gHostDescription = HostDescription();
-            gHostDescriptionReady = false;
-        }
         throw;
     }
+}
+
+void fetchInteractSuites(bool hostDrawsInteracts) {
+    if (hostDrawsInteracts)
+        gSuites.interact =
+            static_cast<const OfxInteractSuiteV1*>(fetchSuite(kOfxInteractSuite, 1, false));
+    gSuites.hwndInteract = fetchSuite(kOfxHWndInteractSuite, 1, true);
 }
 
 void releaseHostSuites() {

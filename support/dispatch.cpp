@@ -1,6 +1,6 @@
 // The action dispatcher: turns the host's action strings into calls on the factory or on the
-// effect instance, and every exception into a status. Nothing escapes to the host.
-#include "core.h"
+// effect instance, and every exception into a status. Nothing escapes to the host. The load
+// action also reads what the host says of itself.
 #include "image_effect.h"
 
 #include <cstring>
@@ -10,6 +10,91 @@
 namespace OFX {
 
 namespace {
+
+// ---- What the host said of itself --------------------------------------------------------------
+
+HostDescription gHostDescription;
+bool gHostDescriptionReady = false;
+
+bool readBool(const PropertySet& props, const char* name, int index = 0) {
+    return props.getInt(name, index, true) != 0;
+}
+
+void createHostDescription(OfxHost* host) {
+    if (gHostDescriptionReady) {
+        logError(true, "Tried to create host description when we already have one.");
+        return;
+    }
+    gHostDescriptionReady = true;
+    PropertySet props(host->host);
+    HostDescription& d = gHostDescription;
+    d.hostName = props.getString(kOfxPropName, 0, true);
+    d.hostIsBackground = readBool(props, kOfxImageEffectHostPropIsBackground);
+    d.supportsOverlays = readBool(props, kOfxImageEffectPropSupportsOverlays);
+    d.supportsMultiResolution = readBool(props, kOfxImageEffectPropSupportsMultiResolution);
+    d.supportsTiles = readBool(props, kOfxImageEffectPropSupportsTiles);
+    d.temporalClipAccess = readBool(props, kOfxImageEffectPropTemporalClipAccess);
+    d.supportsMultipleClipDepths = readBool(props, kOfxImageEffectPropSupportsMultipleClipDepths);
+    d.supportsMultipleClipPARs = readBool(props, kOfxImageEffectPropSupportsMultipleClipPARs);
+    d.supportsSetableFrameRate = readBool(props, kOfxImageEffectPropSetableFrameRate);
+    d.supportsSetableFielding = readBool(props, kOfxImageEffectPropSetableFielding);
+    d.supportsStringAnimation = readBool(props, kOfxParamHostPropSupportsStringAnimation);
+    d.supportsCustomInteract = readBool(props, kOfxParamHostPropSupportsCustomInteract);
+    d.supportsChoiceAnimation = readBool(props, kOfxParamHostPropSupportsChoiceAnimation);
+    d.supportsBooleanAnimation = readBool(props, kOfxParamHostPropSupportsBooleanAnimation);
+    d.supportsCustomAnimation = readBool(props, kOfxParamHostPropSupportsCustomAnimation);
+    d.maxParameters = props.getInt(kOfxParamHostPropMaxParameters, 0, true);
+    d.maxPages = props.getInt(kOfxParamHostPropMaxPages, 0, true);
+    d.pageRowCount = props.getInt(kOfxParamHostPropPageRowColumnCount, 0, true);
+    d.pageColumnCount = props.getInt(kOfxParamHostPropPageRowColumnCount, 1, true);
+
+    int n = props.getDimension(kOfxImageEffectPropSupportedComponents, true);
+    for (int i = 0; i < n; ++i)
+        d.supportedComponents.push_back(decodePixelComponents(
+            props.getString(kOfxImageEffectPropSupportedComponents, i, true)));
+    n = props.getDimension(kOfxImageEffectPropSupportedContexts, true);
+    for (int i = 0; i < n; ++i)
+        d.supportedContexts.push_back(
+            decodeContext(props.getString(kOfxImageEffectPropSupportedContexts, i, true)));
+    n = props.getDimension(kOfxImageEffectPropSupportedPixelDepths, true);
+    for (int i = 0; i < n; ++i)
+        d.supportedPixelDepths.push_back(
+            decodeBitDepth(props.getString(kOfxImageEffectPropSupportedPixelDepths, i, true)));
+}
+
+/// The load action's first step: the suites, then on the first load the host's description
+/// and the interact suites it calls for. On failure the load is undone, so a later load starts
+/// afresh instead of running on whatever a faulty host handed out so far.
+void loadHost() {
+    Private::fetchHostSuites();
+    if (Private::loadCount() != 1)
+        return;
+    const bool describedBefore = gHostDescriptionReady;
+    try {
+        createHostDescription(Private::hostPointer());
+        const Private::HostSuites& s = Private::hostSuites();
+        HostDescription& d = gHostDescription;
+        d.supportsProgressSuite = s.progress != nullptr || s.vegasProgress != nullptr;
+        d.supportsTimeLineSuite = s.timeLine != nullptr;
+        d.supportsMessageSuiteV2 = s.messageV2 != nullptr;
+        Private::fetchInteractSuites(d.supportsOverlays || d.supportsCustomInteract);
+    } catch (...) {
+        Private::releaseHostSuites();
+        if (!describedBefore) {
+            gHostDescription = HostDescription();
+            gHostDescriptionReady = false;
+        }
+        throw;
+    }
+}
+
+} // namespace
+
+const HostDescription& getHostDescription() { return gHostDescription; }
+
+namespace {
+
+// ---- Descriptors and instances ------------------------------------------------------------------
 
 // Descriptors kept from the describe actions until unload, by unique id, then context
 // (None for the describe action's own).
@@ -225,7 +310,7 @@ OfxStatus runAction(const char* action, const void* handle, OfxPropertySetHandle
     // ---- Module and descriptor actions
     // --------------------------------------------------------------
     if (is(action, kOfxActionLoad)) {
-        Private::fetchHostSuites();
+        loadHost();
         factory->load();
         return kOfxStatOK;
     }

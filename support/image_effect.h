@@ -1,5 +1,6 @@
 // The image-effect model: enumerations, effect and clip descriptors, action arguments, the
-// effect instance with its clips and images.
+// effect instance with its clips and images, what the host said of itself, and the plug-in
+// factories with their registry and the action dispatcher.
 #pragma once
 
 #include "parameters.h"
@@ -7,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace OFX {
 
@@ -391,5 +393,123 @@ private:
     EffectContext context_ = EffectContext::None;
     std::map<std::string, std::unique_ptr<Clip>> clips_;
 };
+
+// ---- What the host said of itself --------------------------------------------------------------
+
+/// What the host said of itself at the first load.
+struct HostDescription {
+    std::string hostName;
+    bool hostIsBackground = false;
+    bool supportsOverlays = false;
+    bool supportsMultiResolution = false;
+    bool supportsTiles = false;
+    bool temporalClipAccess = false;
+    bool supportsMultipleClipDepths = false;
+    bool supportsMultipleClipPARs = false;
+    bool supportsSetableFrameRate = false;
+    bool supportsSetableFielding = false;
+    bool supportsStringAnimation = false;
+    bool supportsCustomInteract = false;
+    bool supportsChoiceAnimation = false;
+    bool supportsBooleanAnimation = false;
+    bool supportsCustomAnimation = false;
+    int maxParameters = 0;
+    int maxPages = 0;
+    int pageRowCount = 0;
+    int pageColumnCount = 0;
+    std::vector<PixelComponents> supportedComponents;
+    std::vector<EffectContext> supportedContexts;
+    std::vector<BitDepth> supportedPixelDepths;
+    bool supportsProgressSuite = false;
+    bool supportsTimeLineSuite = false;
+    bool supportsMessageSuiteV2 = false;
+};
+
+/// The description read at the first load (all false and empty before).
+const HostDescription& getHostDescription();
+
+// ---- Plug-in factories and registry -------------------------------------------------------------
+
+/// What the registry and the dispatcher know of one plug-in. Factories are module-wide
+/// objects that are never deleted through this interface.
+class PluginFactory {
+public:
+    virtual void load() {}
+    virtual void unload() {}
+    virtual void describe(ImageEffectDescriptor& desc) = 0;
+    virtual void describeInContext(ImageEffectDescriptor& desc, EffectContext context) = 0;
+    /// The instance attaches itself to the handle; the dispatcher deletes it on destroy.
+    virtual ImageEffect* createInstance(OfxImageEffectHandle handle, EffectContext context) = 0;
+    virtual const std::string& getId() const = 0;
+    virtual const std::string& getUid() const = 0;
+    virtual unsigned int getMajorVersion() const = 0;
+    virtual unsigned int getMinorVersion() const = 0;
+    virtual OfxPluginEntryPoint* getMainEntry() const = 0;
+
+protected:
+    ~PluginFactory() = default;
+};
+
+/// The dispatcher: every action of every plug-in ends here. Never throws.
+OfxStatus dispatchAction(const char* action, const void* handle, OfxPropertySetHandle inArgs,
+                         OfxPropertySetHandle outArgs, const char* uniqueId) noexcept;
+
+/// Gives factory class T its unique id and its entry function.
+template <class T> class FactoryMainEntryHelper {
+public:
+    /// Identifier followed by the major and minor version; empty until T is constructed.
+    static const std::string& uniqueId() { return uniqueIdStorage(); }
+
+protected:
+    // A function-local static, so that it is built before any factory writes it, whatever
+    // order the module's static objects are initialised in.
+    static std::string& uniqueIdStorage() {
+        static std::string id;
+        return id;
+    }
+    static OfxStatus mainEntry(const char* action, const void* handle, OfxPropertySetHandle inArgs,
+                               OfxPropertySetHandle outArgs) {
+        return dispatchAction(action, handle, inArgs, outArgs, uniqueIdStorage().c_str());
+    }
+};
+
+template <class T>
+class PluginFactoryHelper : public PluginFactory, public FactoryMainEntryHelper<T> {
+public:
+    PluginFactoryHelper(std::string identifier, unsigned int majorVersion,
+                        unsigned int minorVersion)
+        : identifier_(std::move(identifier)), majorVersion_(majorVersion),
+          minorVersion_(minorVersion) {
+        FactoryMainEntryHelper<T>::uniqueIdStorage() =
+            identifier_ + std::to_string(majorVersion_) + std::to_string(minorVersion_);
+    }
+    const std::string& getId() const override { return identifier_; }
+    const std::string& getUid() const override { return FactoryMainEntryHelper<T>::uniqueId(); }
+    unsigned int getMajorVersion() const override { return majorVersion_; }
+    unsigned int getMinorVersion() const override { return minorVersion_; }
+    OfxPluginEntryPoint* getMainEntry() const override {
+        return &FactoryMainEntryHelper<T>::mainEntry;
+    }
+
+protected:
+    ~PluginFactoryHelper() = default;
+
+private:
+    std::string identifier_;
+    unsigned int majorVersion_;
+    unsigned int minorVersion_;
+};
+
+using PluginFactoryArray = std::vector<PluginFactory*>;
+
+/// Supplied by the plug-in code: appends the address of each of its factories.
+void appendPluginFactories(PluginFactoryArray& factories);
+
+namespace Private {
+/// The factory registered under a unique id, or null.
+PluginFactory* findFactory(const std::string& uniqueId);
+/// Empties the record slot of that plug-in so that OfxGetPlugin builds a fresh one.
+void dropPluginRecord(const std::string& uniqueId);
+} // namespace Private
 
 } // namespace OFX

@@ -7,22 +7,17 @@ namespace MultiThread {
 
 unsigned int getNumCPUs() {
     unsigned int n = 1;
-    if (Private::multiThreadSuite().multiThreadNumCPUs(&n) != kOfxStatOK || n == 0)
-        n = 1; // a host that reports no CPU still has the calling thread
+    if (Private::multiThreadSuite().multiThreadNumCPUs(&n) != kOfxStatOK)
+        return 1;
+    if (n == 0) // a host that reports no CPU still has the calling thread
+        return 1;
     return n;
 }
 
 Processor::~Processor() = default;
 
 void Processor::runThreads(unsigned int count) {
-    unsigned int n = count;
-    if (n == 0) {
-        n = 1;
-        if (Private::multiThreadSuite().multiThreadNumCPUs(&n) != kOfxStatOK)
-            n = 1;
-        if (n == 0) // a host that reports no CPU still has the calling thread
-            n = 1;
-    }
+    const unsigned int n = count == 0 ? getNumCPUs() : count;
     if (n == 1) {
         processThreadShare(0, 1);
         return;

@@ -6,7 +6,8 @@
 namespace OFX {
 namespace MultiThread {
 
-/// How many threads the host would run at once: its CPU count, 1 when it cannot say.
+/// The number of CPUs the host lends the module: its answer, or 1 when it fails or answers 0
+/// (the calling thread is always there). Throws Exception::HostInadequate before load.
 unsigned int getNumCPUs();
 
 /// Runs a piece of work once per thread through the host's multi-thread suite.
@@ -15,7 +16,7 @@ public:
     virtual ~Processor();
     /// Share index of count; runs on a host thread and must not throw.
     virtual void processThreadShare(unsigned int index, unsigned int count) = 0;
-    /// Runs the shares and returns when all have finished; 0 asks the host for the count.
+    /// Runs the shares and returns when all have finished; 0 runs getNumCPUs() of them.
     virtual void runThreads(unsigned int count);
 
     /// The function the host calls on each of its threads.

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The nearest stand-in for Apple's toolchain here: clang with LLVM's libc++ (Debian's
-# libc++-14-dev, libc++abi-14-dev), every warning an error. Builds the OFX layer, the module
-# and the test host into build-libcxx/ without the vector instructions (NIMBRA_SIMD=OFF: the
-# plain code, as Apple's arm64 processors run it), then checks the module: it carries libc++
+# libc++-14-dev, libc++abi-14-dev), every warning of the project's own code an error
+# (NIMBRA_WARNINGS_AS_ERRORS). Builds the OFX layer, the module and the host library into
+# build-libcxx/ without the vector instructions (NIMBRA_SIMD=OFF: the plain code, as Apple's arm64 processors run it), then checks the module: it carries libc++
 # (linked in, as the module's runtime always is on Linux), exports only the two entry points,
 # and renders the example byte for byte like the g++ build, loaded by the normal build's
 # nimbra-render (a libstdc++ program: the module's C interface keeps the two runtimes apart).
@@ -26,7 +26,7 @@ module=$build/Nimbra_JP.ofx.bundle/Contents/Linux-x86-64/Nimbra_JP.ofx
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DNIMBRA_BUILD_TESTS=$tests -DNIMBRA_GTEST_FROM_SOURCE=$tests -DNIMBRA_SIMD=OFF \
     -DCMAKE_DISABLE_FIND_PACKAGE_OpenEXR=ON --no-warn-unused-cli \
-    -DCMAKE_CXX_FLAGS="-stdlib=libc++ -Werror" -DCMAKE_C_FLAGS="-Werror" \
+    -DNIMBRA_WARNINGS_AS_ERRORS=ON -DCMAKE_CXX_FLAGS="-stdlib=libc++" \
     -DCMAKE_EXE_LINKER_FLAGS="-stdlib=libc++" -DCMAKE_MODULE_LINKER_FLAGS="-stdlib=libc++" \
     -DCMAKE_SHARED_LINKER_FLAGS="-stdlib=libc++" >/dev/null
 cmake --build "$build" -j "$jobs"

@@ -6,7 +6,7 @@
 # module exports only the two entry points and needs nothing but the system's C library
 # (Windows' own DLLs). With NIMBRA_RENDER naming a nimbra-render, the zip's Linux module must
 # render the example exactly. The .deb must hold exactly the Linux module, the icon and
-# nimbra-render.
+# nimbra-render, both binaries stripped, its module the same bytes as the zip's.
 set -euo pipefail
 [ $# -ge 1 ] && [ $# -le 2 ] || { echo "usage: $0 ZIP [DEB]" >&2; exit 2; }
 zip=$(realpath "$1")
@@ -29,6 +29,8 @@ icon=$bundle/Contents/Resources/com.example.nimbra.jp.png
 
 # Bytes COUNT at OFFSET of FILE as hex without spaces.
 bytes() { od -An -tx1 -j "$2" -N "$3" "$1" | tr -d ' \n'; }
+# True for an ELF file without a symbol table (stripped; the dynamic one stays).
+stripped() { [ -f "$1" ] && ! readelf -S --wide "$1" | grep -q ' \.symtab '; }
 
 echo "== $zip"
 entries=$(cmake -E tar tf "$zip")
@@ -61,6 +63,8 @@ else
 fi
 [ -x "$m" ] && ok "Linux-x86-64/Nimbra_JP.ofx is executable" ||
     fail "Linux-x86-64/Nimbra_JP.ofx lost its executable bit"
+stripped "$m" && ok "Linux-x86-64/Nimbra_JP.ofx is stripped" ||
+    fail "Linux-x86-64/Nimbra_JP.ofx has a symbol table (not stripped)"
 
 # MZ stub, then the PE header at the offset stored at 0x3c: machine AMD64 (0x8664) and the
 # DLL flag (0x2000) in its characteristics.
@@ -127,6 +131,16 @@ if [ -n "$deb" ]; then
     else
         fail "the .deb's files differ:$(diff <(echo "$expected") <(echo "$actual") | sed 's/^/ /')"
     fi
+    # Both binaries stripped; the module the very one of the zip.
+    unpacked=$scratch/deb
+    dpkg-deb -x "$deb" "$unpacked"
+    for binary in "$prefix/$linux_module" ./usr/bin/nimbra-render; do
+        stripped "$unpacked/$binary" && ok "the .deb's ${binary#./} is stripped" ||
+            fail "the .deb's ${binary#./} has a symbol table (not stripped)"
+    done
+    cmp -s "$unpacked/$prefix/$linux_module" "$scratch/$linux_module" &&
+        ok "the .deb's module is the zip's Linux module, byte for byte" ||
+        fail "the .deb's module differs from the zip's Linux module"
     [ "$(dpkg-deb -f "$deb" Package)" = nimbra ] && ok "package name nimbra" ||
         fail "the package is not named nimbra"
     version=$(basename "$zip" .zip)

@@ -68,15 +68,15 @@ nimbra_render::Options renderOptions(const fs::path& in, const fs::path& out) {
 }
 
 TEST(KeyFrames, ValuesAreLinearBetweenKeysAndHeldOutside) {
-    testhost::Module module(NIMBRA_BUNDLE, /*keepLoaded=*/true);
+    ofxhost::Module module(NIMBRA_BUNDLE, /*keepLoaded=*/true);
     ASSERT_TRUE(module.ok()) << module.error();
-    testhost::Host host;
+    ofxhost::Host host;
     module.setHost(host.ofxHost());
-    testhost::PluginSession session(host, module.plugin(0));
+    ofxhost::PluginSession session(host, module.plugin(0));
     ASSERT_EQ(session.load(), kOfxStatOK);
     ASSERT_EQ(session.describe(), kOfxStatOK);
     ASSERT_EQ(session.describeInContext(kOfxImageEffectContextFilter), kOfxStatOK);
-    testhost::Effect& fx = *session.createInstance(kOfxImageEffectContextFilter).instance;
+    ofxhost::Effect& fx = *session.createInstance(kOfxImageEffectContextFilter).instance;
 
     nimbra_render::applyAssignment(fx.param("marginX"), {"marginX", "10", 1.0});
     nimbra_render::applyAssignment(fx.param("marginX"), {"marginX", "40", 48.0});
@@ -84,7 +84,7 @@ TEST(KeyFrames, ValuesAreLinearBetweenKeysAndHeldOutside) {
     nimbra_render::applyAssignment(fx.param("fillColor"), {"fillColor", "1,0.5,0,1", 10.0});
     nimbra_render::applyAssignment(fx.param("strokeEnabled"), {"strokeEnabled", "false", {}});
 
-    testhost::Param& margin = fx.param("marginX");
+    ofxhost::Param& margin = fx.param("marginX");
     EXPECT_DOUBLE_EQ(margin.valueAt(1)[0], 10.0);
     EXPECT_DOUBLE_EQ(margin.valueAt(48)[0], 40.0);
     EXPECT_DOUBLE_EQ(margin.valueAt(24.5)[0], 25.0);
@@ -227,7 +227,7 @@ TEST(FailingActions, NameTheStatusAndLeaveNoOutput) {
     nimbra_render::writePng((dir / "in.png").string(), textFrame(), 8);
     nimbra_render::Options o = renderOptions(dir / "in.png", dir / "out.png");
     try {
-        nimbra_render::render(o, [](testhost::Host& host) {
+        nimbra_render::render(o, [](ofxhost::Host& host) {
             host.faults().failFunction("clipGetImage", kOfxStatErrMemory);
         });
         ADD_FAILURE() << "the render succeeded";

@@ -17,12 +17,12 @@ namespace {
 /// The diagnostic module reads OFX_PLUGIN_LOGFILE once, when first mapped.
 std::string freshLogPath() {
     std::string path = testing::TempDir() + "nimbra-entry-" +
-                       std::to_string(testhost::platform::processId()) + ".log";
+                       std::to_string(ofxhost::platform::processId()) + ".log";
     std::remove(path.c_str());
     return path;
 }
 
-/// The raw entry points of a bundle; testhost::Module checks the count before OfxGetPlugin,
+/// The raw entry points of a bundle; ofxhost::Module checks the count before OfxGetPlugin,
 /// which would hide what the module does when a host does not.
 struct EntryPoints {
     explicit EntryPoints(const std::string& bundle) : module(bundle, /*keepLoaded=*/true) {
@@ -33,7 +33,7 @@ struct EntryPoints {
         if (!count || !get)
             throw std::runtime_error("entry points missing");
     }
-    testhost::Module module;
+    ofxhost::Module module;
     int (*count)() = nullptr;
     OfxPlugin* (*get)(int) = nullptr;
 };
@@ -78,7 +78,7 @@ TEST(EntryPoints, RecordBeforeCountStableAndOnlyForIndexZero) {
 
 TEST(EntryPoints, OutOfRangeIndexIsLogged) {
     const std::string logPath = freshLogPath();
-    testhost::platform::setEnvironment("OFX_PLUGIN_LOGFILE", logPath);
+    ofxhost::platform::setEnvironment("OFX_PLUGIN_LOGFILE", logPath);
     EntryPoints entry(NIMBRA_DIAG_BUNDLE);
     EXPECT_EQ(entry.get(1), nullptr);
     EXPECT_EQ(entry.get(-1), nullptr);
@@ -101,9 +101,9 @@ TEST(EntryPoints, UnloadRebuildsTheRecord) {
     OfxPlugin* old = entry.get(0);
     ASSERT_NE(old, nullptr);
     const RecordContents before(*old);
-    testhost::Host host;
+    ofxhost::Host host;
     {
-        testhost::PluginSession session(host, old);
+        ofxhost::PluginSession session(host, old);
         ASSERT_EQ(session.load(), kOfxStatOK);
         ASSERT_EQ(session.describe(), kOfxStatOK);
         ASSERT_EQ(session.unload(), kOfxStatOK);
@@ -116,7 +116,7 @@ TEST(EntryPoints, UnloadRebuildsTheRecord) {
     EXPECT_TRUE(RecordContents(*fresh) == before);
     EXPECT_EQ(entry.get(0), fresh);
 
-    testhost::PluginSession again(host, fresh);
+    ofxhost::PluginSession again(host, fresh);
     EXPECT_EQ(again.load(), kOfxStatOK);
     EXPECT_EQ(again.describe(), kOfxStatOK);
     EXPECT_EQ(again.unload(), kOfxStatOK);

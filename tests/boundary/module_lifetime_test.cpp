@@ -27,10 +27,10 @@ std::string fileBytes(const fs::path& path) {
 /// Maps the diagnostic module, runs a load / describe / unload session and unmaps it again,
 /// as a host does when it scans its plug-in folders.
 void scanOnce() {
-    testhost::Module module(NIMBRA_DIAG_BUNDLE);
+    ofxhost::Module module(NIMBRA_DIAG_BUNDLE);
     ASSERT_TRUE(module.ok()) << module.error();
-    testhost::Host host;
-    testhost::PluginSession session(host, module.plugin(0));
+    ofxhost::Host host;
+    ofxhost::PluginSession session(host, module.plugin(0));
     ASSERT_EQ(session.load(), kOfxStatOK);
     ASSERT_EQ(session.describe(), kOfxStatOK);
     ASSERT_EQ(session.unload(), kOfxStatOK);
@@ -40,7 +40,7 @@ void scanOnce() {
 struct ScratchDirectory {
     ScratchDirectory()
         : path(fs::temp_directory_path() /
-               ("nimbra-lifetime-" + std::to_string(testhost::platform::processId()))) {
+               ("nimbra-lifetime-" + std::to_string(ofxhost::platform::processId()))) {
         fs::remove_all(path);
         fs::create_directories(path);
     }
@@ -56,7 +56,7 @@ const char kDescribeLine[] = "START mainEntry (OfxActionDescribe)";
 TEST(DiagnosticLog, DefaultFileIsInTheHostsWorkingDirectory) {
     ScratchDirectory scratch;
     const fs::path before = fs::current_path();
-    testhost::platform::unsetEnvironment("OFX_PLUGIN_LOGFILE");
+    ofxhost::platform::unsetEnvironment("OFX_PLUGIN_LOGFILE");
     fs::current_path(scratch.path);
     scanOnce();
     fs::current_path(before);
@@ -74,13 +74,13 @@ TEST(ModuleUnload, ClosesTheLogAndTheNextLoadStartsAfresh) {
     const fs::path first = scratch.path / "first log.txt";
     const fs::path second = scratch.path / "second log.txt";
 
-    testhost::platform::setEnvironment("OFX_PLUGIN_LOGFILE", first.string());
+    ofxhost::platform::setEnvironment("OFX_PLUGIN_LOGFILE", first.string());
     scanOnce();
     const std::string firstLog = fileBytes(first);
     std::error_code removal;
     EXPECT_TRUE(fs::remove(first, removal)) << "the log is still open: " << removal.message();
 
-    testhost::platform::setEnvironment("OFX_PLUGIN_LOGFILE", second.string());
+    ofxhost::platform::setEnvironment("OFX_PLUGIN_LOGFILE", second.string());
     scanOnce();
     const std::string secondLog = fileBytes(second);
     EXPECT_NE(firstLog.find(kDescribeLine), std::string::npos) << firstLog;

@@ -42,8 +42,8 @@ protected:
         return text;
     }
 
-    testhost::Host host;
-    testhost::PropertySet set{"under test", &host.faults()};
+    ofxhost::Host host;
+    ofxhost::PropertySet set{"under test", &host.faults()};
     OFX::PropertySet props{set.handle()};
 
 private:
@@ -171,7 +171,7 @@ TEST_F(PropertyWrapper, FailingStatusesThrowOrLogAndFallBack) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        host.faults().failProperty(row.name, row.status, testhost::kPropAny, &set);
+        host.faults().failProperty(row.name, row.status, ofxhost::kPropAny, &set);
         testing::internal::CaptureStdout();
         EXPECT_EQ(thrown([&] { row.op(true); }), row.thrown);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), row.stdoutText);

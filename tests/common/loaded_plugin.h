@@ -23,23 +23,23 @@ struct LoadedPlugin {
 
     /// Load, describe, describe in the context and create an instance; fails the test on
     /// any refusal.
-    testhost::Effect& instantiate(const std::string& context = kFilter) {
+    ofxhost::Effect& instantiate(const std::string& context = kFilter) {
         EXPECT_EQ(session.load(), kOfxStatOK);
         EXPECT_EQ(session.describe(), kOfxStatOK);
         EXPECT_EQ(session.describeInContext(context), kOfxStatOK);
-        testhost::InstanceResult created = session.createInstance(context);
+        ofxhost::InstanceResult created = session.createInstance(context);
         EXPECT_EQ(created.status, kOfxStatOK);
         if (!created.instance)
             throw std::runtime_error("the plug-in refused to create an instance");
         return *created.instance;
     }
 
-    testhost::Host host;
-    testhost::Module module;
-    testhost::PluginSession session;
+    ofxhost::Host host;
+    ofxhost::Module module;
+    ofxhost::PluginSession session;
 
 private:
-    static OfxPlugin* firstPlugin(const testhost::Module& m) {
+    static OfxPlugin* firstPlugin(const ofxhost::Module& m) {
         if (!m.ok())
             throw std::runtime_error("cannot load the module: " + m.error());
         return m.plugin(0);

@@ -14,11 +14,11 @@ const std::string kBanner(80, '*');
 
 TEST(DescribeActions, NullHandlesAreRefusedWithBadHandle) {
     nimbra_test::DiagPlugin p;
-    testhost::PluginSession& s = p.session();
+    ofxhost::PluginSession& s = p.session();
     ASSERT_EQ(s.load(), kOfxStatOK);
     ASSERT_EQ(s.describe(), kOfxStatOK);
-    testhost::Effect& context = p.host().createContextDescriptor(*s.descriptor(), kFilter);
-    testhost::PropertySet in("in");
+    ofxhost::Effect& context = p.host().createContextDescriptor(*s.descriptor(), kFilter);
+    ofxhost::PropertySet in("in");
     in.setString(kOfxImageEffectPropContext, kFilter);
 
     const struct {
@@ -81,7 +81,7 @@ TEST(DescribeActions, UnknownAndNullActionsGetTheDefaultReply) {
 TEST(DescribeActions, HostPropertyUnknownToTheHostFailsTheLoad) {
     nimbra_test::LoadedPlugin p;
     p.host.faults().failProperty(kOfxImageEffectPropSupportsTiles, kOfxStatErrUnknown,
-                                 testhost::kPropGet, &p.host.properties());
+                                 ofxhost::kPropGet, &p.host.properties());
     testing::internal::CaptureStdout();
     EXPECT_EQ(p.session.load(), kOfxStatErrMissingHostFeature);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
@@ -90,17 +90,17 @@ TEST(DescribeActions, HostPropertyUnknownToTheHostFailsTheLoad) {
 
 TEST(DescribeActions, RejectedShortLabelLeavesTheOtherLabels) {
     nimbra_test::LoadedPlugin p;
-    p.host.faults().failProperty(kOfxPropShortLabel, kOfxStatErrUnknown, testhost::kPropSet);
+    p.host.faults().failProperty(kOfxPropShortLabel, kOfxStatErrUnknown, ofxhost::kPropSet);
     ASSERT_EQ(p.session.load(), kOfxStatOK);
     testing::internal::CaptureStdout();
     ASSERT_EQ(p.session.describe(), kOfxStatOK);
     ASSERT_EQ(p.session.describeInContext(kFilter), kOfxStatOK);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-    testhost::PropertySet& fx = p.session.descriptor()->props();
+    ofxhost::PropertySet& fx = p.session.descriptor()->props();
     EXPECT_EQ(fx.getString(kOfxPropLabel), "ニンブラ");
     EXPECT_EQ(fx.getString(kOfxPropLongLabel), "ニンブラ");
     EXPECT_EQ(fx.getString(kOfxPropShortLabel), "");
-    testhost::PropertySet& param =
+    ofxhost::PropertySet& param =
         p.session.contextDescriptor(kFilter)->param("strokeWidth").props();
     EXPECT_EQ(param.getString(kOfxPropLabel), "枠線の幅");
     EXPECT_EQ(param.getString(kOfxPropLongLabel), "枠線の幅");

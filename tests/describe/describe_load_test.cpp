@@ -10,9 +10,9 @@ namespace {
 using nimbra_test::countOf;
 using nimbra_test::kFilter;
 
-int requestsFor(const testhost::Host& host, const std::string& suite) {
+int requestsFor(const ofxhost::Host& host, const std::string& suite) {
     int n = 0;
-    for (const testhost::SuiteRequest& r : host.suiteRequests())
+    for (const ofxhost::SuiteRequest& r : host.suiteRequests())
         n += r.name == suite ? 1 : 0;
     return n;
 }
@@ -68,15 +68,15 @@ TEST(ModuleLoad, InteractSuiteIsMandatoryForHostsWithInteracts) {
         {kOfxParamHostPropSupportsCustomInteract, true, kOfxStatErrMissingHostFeature},
         {kOfxImageEffectPropSupportsOverlays, false, kOfxStatOK},
     };
-    testhost::Module module(NIMBRA_BUNDLE, /*keepLoaded=*/true);
+    ofxhost::Module module(NIMBRA_BUNDLE, /*keepLoaded=*/true);
     ASSERT_TRUE(module.ok()) << module.error();
     for (const auto& row : rows) {
         SCOPED_TRACE(row.capability);
-        testhost::Host host;
+        ofxhost::Host host;
         host.properties().setInt(row.capability, 1);
         if (row.withheld)
             host.faults().withholdSuite(kOfxInteractSuite, 1);
-        testhost::PluginSession session(host, module.plugin(0));
+        ofxhost::PluginSession session(host, module.plugin(0));
         testing::internal::CaptureStdout();
         EXPECT_EQ(session.load(), row.expected);
         const std::string out = testing::internal::GetCapturedStdout();
@@ -117,7 +117,7 @@ TEST(ModuleLoad, SecondLoadAfterUnloadKeepsTheFirstHostDescription) {
 
 TEST(ModuleLoad, MltLikeHostLoadsDescribesAndInstantiates) {
     nimbra_test::LoadedPlugin p;
-    p.host.setFlavour(testhost::Flavour::MltLike);
+    p.host.setFlavour(ofxhost::Flavour::MltLike);
     ASSERT_EQ(p.session.load(), kOfxStatOK);
     ASSERT_EQ(p.session.load(), kOfxStatOK);
     ASSERT_EQ(p.session.describe(), kOfxStatOK); // sends another load first
@@ -126,11 +126,11 @@ TEST(ModuleLoad, MltLikeHostLoadsDescribesAndInstantiates) {
         p.session.actionLog(),
         (std::vector<std::string>{kOfxActionLoad, kOfxActionLoad, kOfxActionLoad,
                                   kOfxActionDescribe, kOfxImageEffectActionDescribeInContext}));
-    testhost::Effect& desc = *p.session.contextDescriptor(kFilter);
+    ofxhost::Effect& desc = *p.session.contextDescriptor(kFilter);
     EXPECT_EQ(desc.clipNames(), (std::vector<std::string>{"Source", "Output"}));
     // The page, ten values, the compositing mode, the layout, its line gap and inner corners.
     EXPECT_EQ(desc.paramNames().size(), 15u);
-    testhost::InstanceResult created = p.session.createInstance(kFilter);
+    ofxhost::InstanceResult created = p.session.createInstance(kFilter);
     ASSERT_EQ(created.status, kOfxStatOK);
     ASSERT_NE(created.instance, nullptr);
     EXPECT_NE(created.instance->instanceData(), nullptr);
@@ -148,7 +148,7 @@ TEST(ModuleLoad, UnloadForgetsDescriptorsAndDescribingAgainRestoresThem) {
 
     // The host still has its old context descriptor, the module no longer does: clip
     // preferences, which need the cached one, are refused.
-    testhost::InstanceResult stale = p.session.createInstance(kFilter);
+    ofxhost::InstanceResult stale = p.session.createInstance(kFilter);
     ASSERT_EQ(stale.status, kOfxStatOK);
     testing::internal::CaptureStdout();
     EXPECT_EQ(p.session.clipPreferences(*stale.instance).status, kOfxStatErrBadHandle);
@@ -157,7 +157,7 @@ TEST(ModuleLoad, UnloadForgetsDescriptorsAndDescribingAgainRestoresThem) {
 
     ASSERT_EQ(p.session.describe(), kOfxStatOK);
     ASSERT_EQ(p.session.describeInContext(kFilter), kOfxStatOK);
-    testhost::InstanceResult created = p.session.createInstance(kFilter);
+    ofxhost::InstanceResult created = p.session.createInstance(kFilter);
     ASSERT_EQ(created.status, kOfxStatOK);
     EXPECT_NE(p.session.clipPreferences(*created.instance).status, kOfxStatErrBadHandle);
     EXPECT_EQ(p.session.destroyInstance(*created.instance), kOfxStatOK);

@@ -43,23 +43,23 @@ const DoubleParam kDoubles[] = {
     {"innerCornerSize", "内側の角丸", 0, 0, 1000, 0, 100},
 };
 
-void expectLabels(testhost::PropertySet& props, const std::string& label) {
+void expectLabels(ofxhost::PropertySet& props, const std::string& label) {
     for (const char* name : {kOfxPropLabel, kOfxPropShortLabel, kOfxPropLongLabel})
         EXPECT_EQ(props.getString(name), label) << name;
 }
 
 // The clips and params of one context descriptor.
-void expectContextDescriptor(testhost::Effect& desc) {
+void expectContextDescriptor(ofxhost::Effect& desc) {
     SCOPED_TRACE(desc.context());
     EXPECT_EQ(desc.clipNames(), (Strings{"Source", "Output"}));
     for (const char* clipName : {"Source", "Output"}) {
-        testhost::PropertySet& clip = desc.clip(clipName).props();
+        ofxhost::PropertySet& clip = desc.clip(clipName).props();
         EXPECT_EQ(clip.getStrings(kOfxImageEffectPropSupportedComponents),
                   (Strings{kOfxImageComponentRGBA, kOfxImageComponentAlpha}))
             << clipName;
         EXPECT_EQ(clip.getInt(kOfxImageEffectPropSupportsTiles), 1) << clipName;
     }
-    testhost::PropertySet& source = desc.clip("Source").props();
+    ofxhost::PropertySet& source = desc.clip("Source").props();
     EXPECT_EQ(source.getInt(kOfxImageEffectPropTemporalClipAccess), 0);
     EXPECT_EQ(source.getInt(kOfxImageClipPropIsMask), 0);
     EXPECT_EQ(source.getInt(kOfxImageClipPropOptional), 0);
@@ -72,7 +72,7 @@ void expectContextDescriptor(testhost::Effect& desc) {
 
     for (const DoubleParam& d : kDoubles) {
         SCOPED_TRACE(d.name);
-        testhost::PropertySet& p = desc.param(d.name).props();
+        ofxhost::PropertySet& p = desc.param(d.name).props();
         EXPECT_EQ(p.getString(kOfxParamPropType), kOfxParamTypeDouble);
         expectLabels(p, d.label);
         EXPECT_DOUBLE_EQ(p.getDouble(kOfxParamPropDefault), d.defaultValue);
@@ -86,7 +86,7 @@ void expectContextDescriptor(testhost::Effect& desc) {
         const char* label;
     } booleans[] = {{"fillEnabled", "塗り有効"}, {"strokeEnabled", "枠線有効"}};
     for (const auto& b : booleans) {
-        testhost::PropertySet& p = desc.param(b.name).props();
+        ofxhost::PropertySet& p = desc.param(b.name).props();
         EXPECT_EQ(p.getString(kOfxParamPropType), kOfxParamTypeBoolean) << b.name;
         expectLabels(p, b.label);
         EXPECT_EQ(p.getInt(kOfxParamPropDefault), 1) << b.name;
@@ -98,7 +98,7 @@ void expectContextDescriptor(testhost::Effect& desc) {
     } colours[] = {{"fillColor", "塗りの色", {0, 0, 0, 1}},
                    {"strokeColor", "枠線の色", {1, 1, 1, 1}}};
     for (const auto& c : colours) {
-        testhost::PropertySet& p = desc.param(c.name).props();
+        ofxhost::PropertySet& p = desc.param(c.name).props();
         EXPECT_EQ(p.getString(kOfxParamPropType), kOfxParamTypeRGBA) << c.name;
         expectLabels(p, c.label);
         EXPECT_EQ(p.getDoubles(kOfxParamPropDefault), c.rgba) << c.name;
@@ -106,14 +106,14 @@ void expectContextDescriptor(testhost::Effect& desc) {
     for (const std::string& name : kTenParams)
         EXPECT_EQ(desc.param(name).props().getInt(kOfxParamPropAnimates), 1) << name;
 
-    testhost::PropertySet& mode = desc.param("compositing").props();
+    ofxhost::PropertySet& mode = desc.param("compositing").props();
     EXPECT_EQ(mode.getString(kOfxParamPropType), kOfxParamTypeChoice);
     expectLabels(mode, "合成方式");
     EXPECT_EQ(mode.getStrings("OfxParamPropChoiceOption"), (Strings{"互換", "正確"}));
     EXPECT_EQ(mode.getInt(kOfxParamPropDefault), 0);
     EXPECT_EQ(mode.getInt(kOfxParamPropAnimates), 0);
 
-    testhost::PropertySet& layout = desc.param("plateLayout").props();
+    ofxhost::PropertySet& layout = desc.param("plateLayout").props();
     EXPECT_EQ(layout.getString(kOfxParamPropType), kOfxParamTypeChoice);
     expectLabels(layout, "枠の単位");
     EXPECT_EQ(layout.getStrings("OfxParamPropChoiceOption"),
@@ -166,7 +166,7 @@ TEST(Describe, WritesTheEffectItsClipsAndParams) {
     nimbra_test::LoadedPlugin p;
     ASSERT_EQ(p.session.load(), kOfxStatOK);
     ASSERT_EQ(p.session.describe(), kOfxStatOK);
-    testhost::PropertySet& fx = p.session.descriptor()->props();
+    ofxhost::PropertySet& fx = p.session.descriptor()->props();
     const std::string label = "ニンブラ";
     ASSERT_EQ(label.size(), 12u); // four three-byte characters: the source stayed UTF-8
     expectLabels(fx, label);
@@ -192,8 +192,8 @@ TEST(Describe, WritesTheEffectItsClipsAndParams) {
 
     ASSERT_EQ(p.session.describeInContext(kFilter), kOfxStatOK);
     ASSERT_EQ(p.session.describeInContext(kGeneral), kOfxStatOK);
-    testhost::Effect& filter = *p.session.contextDescriptor(kFilter);
-    testhost::Effect& general = *p.session.contextDescriptor(kGeneral);
+    ofxhost::Effect& filter = *p.session.contextDescriptor(kFilter);
+    ofxhost::Effect& general = *p.session.contextDescriptor(kGeneral);
     expectContextDescriptor(filter);
     expectContextDescriptor(general);
     for (const std::string& clip : filter.clipNames())

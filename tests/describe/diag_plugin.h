@@ -21,14 +21,14 @@ namespace nimbra_test {
 inline std::string freshLogPath() {
     const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
     std::string path = testing::TempDir() + "nimbra-" + info->name() + "-" +
-                       std::to_string(testhost::platform::processId()) + ".log";
+                       std::to_string(ofxhost::platform::processId()) + ".log";
     std::remove(path.c_str());
     return path;
 }
 
 struct DiagPlugin {
     DiagPlugin() : logPath(freshLogPath()) {
-        testhost::platform::setEnvironment("OFX_PLUGIN_LOGFILE", logPath);
+        ofxhost::platform::setEnvironment("OFX_PLUGIN_LOGFILE", logPath);
         plugin = std::make_unique<LoadedPlugin>(NIMBRA_DIAG_BUNDLE);
     }
     ~DiagPlugin() {
@@ -44,8 +44,8 @@ struct DiagPlugin {
         return text.str();
     }
 
-    testhost::Host& host() { return plugin->host; }
-    testhost::PluginSession& session() { return plugin->session; }
+    ofxhost::Host& host() { return plugin->host; }
+    ofxhost::PluginSession& session() { return plugin->session; }
 
     std::string logPath;
     std::unique_ptr<LoadedPlugin> plugin;

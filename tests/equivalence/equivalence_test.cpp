@@ -29,8 +29,8 @@ std::mt19937 randomCases(unsigned seed) {
     return std::mt19937(other && *other ? static_cast<unsigned>(std::stoul(other)) + seed : seed);
 }
 
-using testhost::Components;
-using testhost::Depth;
+using ofxhost::Components;
+using ofxhost::Depth;
 
 struct Case {
     Components components;
@@ -114,7 +114,7 @@ Case randomCase(std::mt19937& rng, int extent = 90) {
 }
 
 /// Random noise with a few solid "glyphs", so that detection finds something most times.
-void fillSource(testhost::Image& image, std::mt19937& rng, bool sparse = false) {
+void fillSource(ofxhost::Image& image, std::mt19937& rng, bool sparse = false) {
     const OfxRectI b = image.bounds();
     const int channels = image.channels();
     const double top = image.depth() == Depth::Byte    ? 255
@@ -156,9 +156,9 @@ struct Renderer {
         instance = &plugin.instantiate();
     }
     /// Renders the case over a copy of `background`; returns the destination's bytes.
-    std::vector<unsigned char> render(const Case& c, const std::shared_ptr<testhost::Image>& source,
-                                      const testhost::Image& background, int& aborts) {
-        testhost::Host& host = plugin.host;
+    std::vector<unsigned char> render(const Case& c, const std::shared_ptr<ofxhost::Image>& source,
+                                      const ofxhost::Image& background, int& aborts) {
+        ofxhost::Host& host = plugin.host;
         host.setNumCPUs(c.threads);
         std::atomic<int> calls{0};
         host.setAbortHook([&calls](OfxImageEffectHandle) {
@@ -166,7 +166,7 @@ struct Renderer {
             return 0;
         });
         auto destination =
-            std::make_shared<testhost::Image>(c.destinationBounds, c.components, c.depth);
+            std::make_shared<ofxhost::Image>(c.destinationBounds, c.components, c.depth);
         copyPixels(background, *destination);
         for (const char* clip : {"Source", "Output"}) {
             instance->clip(clip).setFormat(c.components, c.depth);
@@ -184,14 +184,14 @@ struct Renderer {
         aborts = calls;
         return bytes(*destination);
     }
-    static void copyPixels(const testhost::Image& from, testhost::Image& to) {
+    static void copyPixels(const ofxhost::Image& from, ofxhost::Image& to) {
         const OfxRectI b = to.bounds();
         for (int y = b.y1; y < b.y2; ++y)
             for (int x = b.x1; x < b.x2; ++x)
                 for (int ch = 0; ch < to.channels(); ++ch)
                     to.set(x, y, ch, from.get(x, y, ch));
     }
-    static std::vector<unsigned char> bytes(testhost::Image& image) {
+    static std::vector<unsigned char> bytes(ofxhost::Image& image) {
         std::vector<unsigned char> out;
         const OfxRectI b = image.bounds();
         const size_t row = static_cast<size_t>(image.width()) * image.pixelBytes();
@@ -203,7 +203,7 @@ struct Renderer {
     }
 
     nimbra_test::LoadedPlugin plugin;
-    testhost::Effect* instance = nullptr;
+    ofxhost::Effect* instance = nullptr;
 };
 
 TEST(FastAndReferenceProcessors, AgreeOnEveryByteOverRandomRenders) {
@@ -216,12 +216,12 @@ TEST(FastAndReferenceProcessors, AgreeOnEveryByteOverRandomRenders) {
     int cells[2][3][3] = {};    // renders that changed something: mode, layout, depth
     for (int i = 0; i < 700; ++i) {
         Case c = randomCase(rng);
-        auto source = std::make_shared<testhost::Image>(c.sourceBounds, c.components, c.depth);
+        auto source = std::make_shared<ofxhost::Image>(c.sourceBounds, c.components, c.depth);
         const bool layoutCase = c.params.at("plateLayout")[0] != 0;
         if (layoutCase && rng() % 2 == 0)
             c.window = c.destinationBounds; // the plates side by side in one window
         fillSource(*source, rng, layoutCase && rng() % 4 != 0);
-        testhost::Image background(c.destinationBounds, c.components, c.depth);
+        ofxhost::Image background(c.destinationBounds, c.components, c.depth);
         fillSource(background, rng);
 
         int fastAborts = 0, referenceAborts = 0;
@@ -283,7 +283,7 @@ TEST(FastAndReferenceProcessors, AgreeOnBuiltUpLayouts) {
         c.params["marginY"] = {double(rng() % 12) + 0.5 * (rng() % 2)};
         c.params["lineGap"] = {double(4 + rng() % 12)};
         c.params["yOffset"] = {double(static_cast<int>(rng() % 9) - 4)};
-        auto source = std::make_shared<testhost::Image>(c.sourceBounds, c.components, c.depth);
+        auto source = std::make_shared<ofxhost::Image>(c.sourceBounds, c.components, c.depth);
         const double top = c.depth == Depth::Byte ? 255 : c.depth == Depth::Short ? 65535 : 1;
         int y = 8 + static_cast<int>(rng() % 10);
         while (y < 100) {
@@ -299,7 +299,7 @@ TEST(FastAndReferenceProcessors, AgreeOnBuiltUpLayouts) {
         for (int yy = 100; yy < 110; ++yy) // the logo
             for (int x = 135; x < 152; ++x)
                 source->set(x, yy, 3, top);
-        testhost::Image background(c.destinationBounds, c.components, c.depth);
+        ofxhost::Image background(c.destinationBounds, c.components, c.depth);
         fillSource(background, rng);
         int fastAborts = 0, referenceAborts = 0;
         const auto expected = reference.render(c, source, background, referenceAborts);
@@ -328,9 +328,9 @@ TEST(FastAndReferenceProcessors, AgreeOnLargeEightBitWindows) {
         c.params["compositing"] = {double(i / 2 % 2)};
         if (i % 2 == 0)
             c.window = c.destinationBounds;
-        auto source = std::make_shared<testhost::Image>(c.sourceBounds, c.components, c.depth);
+        auto source = std::make_shared<ofxhost::Image>(c.sourceBounds, c.components, c.depth);
         fillSource(*source, rng);
-        testhost::Image background(c.destinationBounds, c.components, c.depth);
+        ofxhost::Image background(c.destinationBounds, c.components, c.depth);
         int fastAborts = 0, referenceAborts = 0;
         ASSERT_EQ(fast.render(c, source, background, fastAborts),
                   reference.render(c, source, background, referenceAborts))
@@ -366,7 +366,7 @@ TEST(FastAndReferenceProcessors, AgreeOnTextOverTransparency) {
         c.window = i % 4 == 0 ? OfxRectI{0, 20, 200, 230} : c.destinationBounds;
         const unsigned threads[] = {1, 2, 3, 8};
         c.threads = threads[i / 18];
-        auto source = std::make_shared<testhost::Image>(c.sourceBounds, c.components, c.depth);
+        auto source = std::make_shared<ofxhost::Image>(c.sourceBounds, c.components, c.depth);
         const double top = c.depth == Depth::Byte ? 255 : c.depth == Depth::Short ? 65535 : 1;
         const int x0 = 60 + static_cast<int>(rng() % 40), y0 = 40 + static_cast<int>(rng() % 30);
         for (int y = y0; y < y0 + 120; ++y)
@@ -389,7 +389,7 @@ TEST(FastAndReferenceProcessors, AgreeOnTextOverTransparency) {
                 source->set(x, y, static_cast<int>(rng() % 3), 1);
             }
         }
-        testhost::Image background(c.destinationBounds, c.components, c.depth);
+        ofxhost::Image background(c.destinationBounds, c.components, c.depth);
         fillSource(background, rng);
         int fastAborts = 0, referenceAborts = 0;
         const auto expected = reference.render(c, source, background, referenceAborts);

@@ -15,15 +15,15 @@ namespace {
 using nimbra_test::kFilter;
 using nimbra_test::kGeneral;
 using nimbra_test::LoadedPlugin;
-using testhost::Components;
-using testhost::Depth;
+using ofxhost::Components;
+using ofxhost::Depth;
 
 /// The diagnostic module opens its log when it is mapped: name it before the first load.
 const std::string& diagLogPath() {
     static const std::string path = [] {
         std::string p = testing::TempDir() + "nimbra-instances-" +
-                        std::to_string(testhost::platform::processId()) + ".log";
-        testhost::platform::setEnvironment("OFX_PLUGIN_LOGFILE", p);
+                        std::to_string(ofxhost::platform::processId()) + ".log";
+        ofxhost::platform::setEnvironment("OFX_PLUGIN_LOGFILE", p);
         return p;
     }();
     return path;
@@ -43,9 +43,9 @@ TEST(InstanceLife, CreateRecordsInstanceDataAndDestroyClearsIt) {
     for (const char* context : {kFilter, kGeneral}) {
         SCOPED_TRACE(context);
         ASSERT_EQ(p.session.describeInContext(context), kOfxStatOK);
-        testhost::InstanceResult created = p.session.createInstance(context);
+        ofxhost::InstanceResult created = p.session.createInstance(context);
         ASSERT_EQ(created.status, kOfxStatOK);
-        testhost::Effect& fx = *created.instance;
+        ofxhost::Effect& fx = *created.instance;
         EXPECT_NE(fx.props().getPointer(kOfxPropInstanceData), nullptr);
         EXPECT_EQ(p.session.action(kOfxActionDestroyInstance, fx.handle(), nullptr, nullptr),
                   kOfxStatOK);
@@ -57,10 +57,10 @@ TEST(InstanceLife, CreateRecordsInstanceDataAndDestroyClearsIt) {
 TEST(InstanceActions, RepliesOfTheNeutralActions) {
     diagLogPath();
     LoadedPlugin p(NIMBRA_DIAG_BUNDLE);
-    testhost::Effect& fx = p.instantiate(kFilter);
-    testhost::PluginSession& s = p.session;
+    ofxhost::Effect& fx = p.instantiate(kFilter);
+    ofxhost::PluginSession& s = p.session;
 
-    const testhost::IdentityResult identity = s.isIdentity(fx, 3.0, {0, 0, 10, 10});
+    const ofxhost::IdentityResult identity = s.isIdentity(fx, 3.0, {0, 0, 10, 10});
     EXPECT_EQ(identity.status, kOfxStatReplyDefault);
     EXPECT_EQ(identity.clip, "");
     EXPECT_EQ(identity.time, 3.0);
@@ -83,14 +83,14 @@ TEST(InstanceActions, RepliesOfTheNeutralActions) {
     EXPECT_EQ(s.instanceChanged(fx, "OfxTypeWidget", "knob"), kOfxStatReplyDefault);
     EXPECT_NE(diagLog().find("Instance Changed called with unknown type"), std::string::npos);
 
-    const testhost::RangeResult domain = s.getTimeDomain(fx);
+    const ofxhost::RangeResult domain = s.getTimeDomain(fx);
     EXPECT_EQ(domain.status, kOfxStatReplyDefault);
     EXPECT_NE(diagLog().find("ERROR : Calling kOfxImageEffectActionGetTimeDomain on an effect "
                              "that is not a general context effect."),
               std::string::npos);
 
     fx.clip("Source").setRegionOfDefinition({-5, 2.5, 300, 400});
-    const testhost::RectResult rod = s.regionOfDefinition(fx, 0.0);
+    const ofxhost::RectResult rod = s.regionOfDefinition(fx, 0.0);
     EXPECT_EQ(rod.status, kOfxStatOK);
     EXPECT_EQ(rod.rect.x1, -5);
     EXPECT_EQ(rod.rect.y1, 2.5);
@@ -101,9 +101,9 @@ TEST(InstanceActions, RepliesOfTheNeutralActions) {
 
 TEST(InstanceActions, RegionsOfInterestAreTheWholeSourceAndNoFramesAreAskedFor) {
     LoadedPlugin p;
-    testhost::Effect& fx = p.instantiate(kFilter);
+    ofxhost::Effect& fx = p.instantiate(kFilter);
     fx.clip("Source").setRegionOfDefinition({0, 0, 1920, 1080});
-    const testhost::RoiResult roi = p.session.regionsOfInterest(fx, 0.0, {100, 200, 300, 400});
+    const ofxhost::RoiResult roi = p.session.regionsOfInterest(fx, 0.0, {100, 200, 300, 400});
     EXPECT_EQ(roi.status, kOfxStatOK);
     ASSERT_EQ(roi.rois.count("Source"), 1u);
     const OfxRectD& r = roi.rois.at("Source");
@@ -114,9 +114,9 @@ TEST(InstanceActions, RegionsOfInterestAreTheWholeSourceAndNoFramesAreAskedFor) 
 
     // The RoD at the asked time, not at time 0.
     auto later = p.host.makeImage({0, 0, 64, 32}, Components::RGBA, Depth::Float);
-    testhost::Effect& other = *p.session.createInstance(kFilter).instance;
+    ofxhost::Effect& other = *p.session.createInstance(kFilter).instance;
     other.clip("Source").setImageAt(7.0, later);
-    const testhost::RoiResult atSeven = p.session.regionsOfInterest(other, 7.0, {1, 1, 2, 2});
+    const ofxhost::RoiResult atSeven = p.session.regionsOfInterest(other, 7.0, {1, 1, 2, 2});
     EXPECT_EQ(atSeven.status, kOfxStatOK);
     EXPECT_EQ(atSeven.rois.at("Source").x2, 64);
     EXPECT_EQ(atSeven.rois.at("Source").y2, 32);
@@ -126,7 +126,7 @@ TEST(InstanceActions, RegionsOfInterestAreTheWholeSourceAndNoFramesAreAskedFor) 
 
 TEST(InstanceActions, MissingArgumentsAndLostInstanceDataAreBadHandles) {
     LoadedPlugin p;
-    testhost::Effect& fx = p.instantiate(kFilter);
+    ofxhost::Effect& fx = p.instantiate(kFilter);
     auto src = p.host.makeImage({0, 0, 8, 8}, Components::RGBA, Depth::Float);
     auto dst = p.host.makeImage({0, 0, 8, 8}, Components::RGBA, Depth::Float);
     src->fill({1, 1, 1, 1});
@@ -141,7 +141,7 @@ TEST(InstanceActions, MissingArgumentsAndLostInstanceDataAreBadHandles) {
     EXPECT_EQ(dst->get(3, 3, 0), 0.25);
     EXPECT_EQ(p.host.imagesFetched(), 0);
     // The actions that answer through outArgs refuse to run without them.
-    testhost::PropertySet in("in");
+    ofxhost::PropertySet in("in");
     in.setDouble(kOfxPropTime, 0.0);
     in.setString(kOfxImageEffectPropFieldToRender, kOfxImageFieldNone);
     in.setInts(kOfxImageEffectPropRenderWindow, {0, 0, 8, 8});
@@ -169,7 +169,7 @@ TEST(InstanceActions, MissingArgumentsAndLostInstanceDataAreBadHandles) {
     EXPECT_EQ(p.session.destroyInstance(fx), kOfxStatOK);
 
     // A host effect the plug-in never saw.
-    testhost::Effect& fresh = *p.session.createInstance(kFilter).instance;
+    ofxhost::Effect& fresh = *p.session.createInstance(kFilter).instance;
     EXPECT_EQ(p.session.action(kOfxActionDestroyInstance, fresh.handle(), nullptr, nullptr),
               kOfxStatOK);
     EXPECT_EQ(p.session.render(fresh, 0.0, {0, 0, 8, 8}), kOfxStatErrBadHandle);
@@ -184,7 +184,7 @@ TEST(InstanceActions, MissingArgumentsAndLostInstanceDataAreBadHandles) {
 // 2×10 pixels left of the text.
 TEST(InstanceParams, AnimatedMarginIsReadAtTheRenderTime) {
     LoadedPlugin p;
-    testhost::Effect& fx = p.instantiate(kFilter);
+    ofxhost::Effect& fx = p.instantiate(kFilter);
     fx.clip("Source").setFormat(Components::RGBA, Depth::Byte);
     fx.clip("Output").setFormat(Components::RGBA, Depth::Byte);
     auto src = p.host.makeImage({0, 0, 100, 20}, Components::RGBA, Depth::Byte);
@@ -213,7 +213,7 @@ TEST(InstanceParams, AnimatedMarginIsReadAtTheRenderTime) {
 // that of the frame-0 value.
 TEST(InstanceParams, EveryParameterIsReadAtTheRenderTime) {
     LoadedPlugin p;
-    testhost::Effect& fx = p.instantiate(kFilter);
+    ofxhost::Effect& fx = p.instantiate(kFilter);
     fx.clip("Source").setFormat(Components::RGBA, Depth::Byte);
     fx.clip("Output").setFormat(Components::RGBA, Depth::Byte);
     auto src = p.host.makeImage({0, 0, 100, 40}, Components::RGBA, Depth::Byte);

@@ -1,5 +1,5 @@
 // The OFX layer's instance-side classes, linked in and run against the test host: the
-// band split, images, parameters and the region-of-interest setter.
+// band split and the CPU count, images, parameters and the region-of-interest setter.
 #include "host.h"
 #include "multi_thread.h"
 #include "session.h"
@@ -21,8 +21,8 @@ extern "C" OfxPlugin* OfxGetPlugin(int nth);
 namespace {
 
 constexpr const char* kFilter = "OfxImageEffectContextFilter";
-using testhost::Components;
-using testhost::Depth;
+using ofxhost::Components;
+using ofxhost::Depth;
 
 /// A bare effect put on an instance handle in place of the text effect, to reach what the
 /// text effect never does. Its ROI answer is configurable.
@@ -64,14 +64,14 @@ protected:
         effect = probe;
         return probe;
     }
-    std::unique_ptr<OFX::Image> fetch(std::shared_ptr<testhost::Image> image) {
+    std::unique_ptr<OFX::Image> fetch(std::shared_ptr<ofxhost::Image> image) {
         fx->clip("Source").setImage(std::move(image));
         return effect->fetchClip("Source")->fetchImage(0.0);
     }
 
-    testhost::Host host;
-    testhost::PluginSession session{host, OfxGetPlugin(0)};
-    testhost::Effect* fx = nullptr;
+    ofxhost::Host host;
+    ofxhost::PluginSession session{host, OfxGetPlugin(0)};
+    ofxhost::Effect* fx = nullptr;
     OFX::ImageEffect* effect = nullptr;
 };
 
@@ -98,6 +98,27 @@ TEST(BandOfWindow, SplitsRowsEvenlyFromTheBottom) {
     const OfxRectI tall = OFX::bandOfWindow({0, 0, 1, 100000000}, 63, 64);
     EXPECT_EQ(tall.y2, 100000000);
     EXPECT_EQ(tall.y1, 98437500);
+}
+
+TEST_F(Layer, NumCPUsIsTheHostsAnswerOrOne) {
+    for (unsigned cpus : {1u, 2u, 7u, 64u, 1000u}) {
+        host.setNumCPUs(cpus);
+        EXPECT_EQ(OFX::MultiThread::getNumCPUs(), cpus);
+    }
+    host.setNumCPUs(0); // the calling thread is still there
+    EXPECT_EQ(OFX::MultiThread::getNumCPUs(), 1u);
+    host.setNumCPUs(6);
+    for (OfxStatus status : {kOfxStatFailed, kOfxStatErrBadHandle, kOfxStatErrUnsupported}) {
+        host.faults().failFunction("multiThreadNumCPUs", status);
+        EXPECT_EQ(OFX::MultiThread::getNumCPUs(), 1u) << OFX::statusName(status);
+        host.faults().clear();
+    }
+    EXPECT_EQ(OFX::MultiThread::getNumCPUs(), 6u);
+}
+
+TEST(NumCPUs, NeedsALoadedModule) {
+    // No fixture: nothing has loaded the module, or the Layer tests before unloaded it.
+    EXPECT_THROW(OFX::MultiThread::getNumCPUs(), OFX::Exception::HostInadequate);
 }
 
 class Recorder : public OFX::ImageProcessor {
@@ -228,8 +249,8 @@ TEST_F(Layer, ImageDescriptionAndPixelAddresses) {
     EXPECT_EQ(image->getBounds().x2, 200);
     image.reset();
 
-    auto topDown = std::make_shared<testhost::Image>(OfxRectI{100, 50, 200, 150}, Components::RGBA,
-                                                     Depth::Byte, testhost::RowOrder::TopDown);
+    auto topDown = std::make_shared<ofxhost::Image>(OfxRectI{100, 50, 200, 150}, Components::RGBA,
+                                                    Depth::Byte, ofxhost::RowOrder::TopDown);
     image = fetch(topDown);
     ASSERT_EQ(image->getRowBytes(), -400);
     base = static_cast<unsigned char*>(image->getPixelData());
@@ -239,10 +260,10 @@ TEST_F(Layer, ImageDescriptionAndPixelAddresses) {
 
     // Rows a mebibyte apart, past 2^31 bytes from the first in either row order: the offset
     // of a far row does not fit 32 bits. (The rows between are never touched.)
-    for (testhost::RowOrder order : {testhost::RowOrder::BottomUp, testhost::RowOrder::TopDown}) {
-        auto tall = std::make_shared<testhost::Image>(OfxRectI{-3, -10, 1, 2190}, Components::RGBA,
-                                                      Depth::Float, order, (1 << 20) - 64,
-                                                      testhost::Allocation::Sparse);
+    for (ofxhost::RowOrder order : {ofxhost::RowOrder::BottomUp, ofxhost::RowOrder::TopDown}) {
+        auto tall = std::make_shared<ofxhost::Image>(OfxRectI{-3, -10, 1, 2190}, Components::RGBA,
+                                                     Depth::Float, order, (1 << 20) - 64,
+                                                     ofxhost::Allocation::Sparse);
         image = fetch(tall);
         ASSERT_EQ(std::abs(image->getRowBytes()), 1 << 20);
         for (auto [x, y] : {std::pair{-3, -10}, std::pair{0, 2037}, std::pair{-2, 2038},
@@ -251,7 +272,7 @@ TEST_F(Layer, ImageDescriptionAndPixelAddresses) {
         image.reset();
     }
 
-    testhost::PropertySet& odd = fx->clip("Source").imageOverrides();
+    ofxhost::PropertySet& odd = fx->clip("Source").imageOverrides();
     odd.setString(kOfxImageEffectPropComponents, "OfxImageComponentYUVA");
     odd.setString(kOfxImagePropField, "OfxFieldSideways");
     image = fetch(host.makeImage({0, 0, 10, 5}, Components::RGBA, Depth::Byte));
@@ -326,7 +347,7 @@ TEST_F(Layer, ParametersAreFetchedOnceAndTyped) {
 
 TEST_F(Layer, RegionOfInterestSetterWritesTheClipsProperty) {
     ProbeEffect* probe = swapInProbe();
-    testhost::RoiResult roi = session.regionsOfInterest(*fx, 0.0, {5, 5, 6, 6});
+    ofxhost::RoiResult roi = session.regionsOfInterest(*fx, 0.0, {5, 5, 6, 6});
     EXPECT_EQ(roi.status, kOfxStatOK);
     const OfxRectD& r = roi.rois.at("Source");
     EXPECT_EQ(r.x1, -1);

@@ -17,9 +17,9 @@
 
 namespace {
 
-using testhost::Components;
-using testhost::Depth;
-using testhost::Image;
+using ofxhost::Components;
+using ofxhost::Depth;
+using ofxhost::Image;
 using Px = std::array<double, 4>;
 
 std::string bundleUnderTest() {
@@ -54,7 +54,7 @@ std::shared_ptr<Image> render(const std::shared_ptr<Image>& source, const Params
                               const char* premultiplication = kOfxImagePreMultiplied,
                               OfxPointD scale = {1, 1}) {
     nimbra_test::LoadedPlugin p{bundleUnderTest()};
-    testhost::Effect& fx = p.instantiate();
+    ofxhost::Effect& fx = p.instantiate();
     const OfxRectI bounds = source->bounds();
     auto out = p.host.makeImage(bounds, Components::RGBA, source->depth());
     for (const char* clip : {"Source", "Output"}) {
@@ -559,7 +559,7 @@ TEST(AccurateCompositing, TilesThreadsAndAbortsAsInTheCompatibleMode) {
 
     auto renderIn = [&](unsigned cpus, const std::vector<OfxRectI>& tiles, int abortFrom) {
         nimbra_test::LoadedPlugin p{bundleUnderTest()};
-        testhost::Effect& fx = p.instantiate();
+        ofxhost::Effect& fx = p.instantiate();
         auto out = p.host.makeImage(source->bounds(), Components::RGBA, Depth::Short);
         out->fill({1, 2, 3, 4});
         for (const char* clip : {"Source", "Output"})

@@ -14,9 +14,9 @@
 
 namespace {
 
-using testhost::Components;
-using testhost::Depth;
-using testhost::Image;
+using ofxhost::Components;
+using ofxhost::Depth;
+using ofxhost::Image;
 using Px = std::array<double, 4>;
 using Settings = std::vector<std::pair<const char*, std::vector<double>>>;
 
@@ -54,7 +54,7 @@ struct Render {
 std::shared_ptr<Image> renderWith(const std::string& bundle, const std::shared_ptr<Image>& source,
                                   const Settings& settings, const Render& how = {}) {
     nimbra_test::LoadedPlugin p{bundle};
-    testhost::Effect& fx = p.instantiate();
+    ofxhost::Effect& fx = p.instantiate();
     const OfxRectI bounds = source->bounds();
     auto out = p.host.makeImage(bounds, Components::RGBA, source->depth());
     for (const char* clip : {"Source", "Output"})

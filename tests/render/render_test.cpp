@@ -18,9 +18,9 @@ namespace {
 using nimbra_test::kFilter;
 using nimbra_test::kGeneral;
 using nimbra_test::LoadedPlugin;
-using testhost::Components;
-using testhost::Depth;
-using testhost::Image;
+using ofxhost::Components;
+using ofxhost::Depth;
+using ofxhost::Image;
 using Px = std::array<double, 4>;
 
 /// The fast module unless the environment names another build of the effect (the reference
@@ -62,7 +62,7 @@ struct Rig {
     }
 
     LoadedPlugin p{bundleUnderTest()};
-    testhost::Effect& fx;
+    ofxhost::Effect& fx;
     std::shared_ptr<Image> src;
     std::shared_ptr<Image> dst;
 };
@@ -757,7 +757,7 @@ TEST(RenderPixels, AnAbortForOneRowLeavesOnlyThatRow) {
 // rows of the far end, in a window there, in every depth.
 TEST(RenderPixels, RowsBeyondTwoGibibytesAreAddressedRight) {
     const OfxRectI bounds{0, 0, 4, 2200};
-    for (testhost::RowOrder order : {testhost::RowOrder::BottomUp, testhost::RowOrder::TopDown})
+    for (ofxhost::RowOrder order : {ofxhost::RowOrder::BottomUp, ofxhost::RowOrder::TopDown})
         for (Depth depth : {Depth::Byte, Depth::Float}) {
             SCOPED_TRACE(testing::Message() << "order " << static_cast<int>(order) << " depth "
                                             << static_cast<int>(depth));
@@ -766,7 +766,7 @@ TEST(RenderPixels, RowsBeyondTwoGibibytesAreAddressedRight) {
             auto tall = [&] {
                 return std::make_shared<Image>(bounds, Components::RGBA, depth, order,
                                                (1 << 20) - 4 * pixelBytes,
-                                               testhost::Allocation::Sparse);
+                                               ofxhost::Allocation::Sparse);
             };
             for (double mode : {0.0, 1.0}) {
                 Rig rig(bounds, bounds, Components::RGBA, depth);
@@ -859,18 +859,18 @@ TEST(RenderPixels, EveryWayOutOfARenderGivesBackTheImages) {
 // sequence around each render.
 TEST(RenderPixels, MltLikeSession) {
     LoadedPlugin p{bundleUnderTest()};
-    p.host.setFlavour(testhost::Flavour::MltLike);
+    p.host.setFlavour(ofxhost::Flavour::MltLike);
     ASSERT_EQ(p.session.load(), kOfxStatOK);
     ASSERT_EQ(p.session.describe(), kOfxStatOK);
     ASSERT_EQ(p.session.describeInContext(kFilter), kOfxStatOK);
     for (double frame : {0.0, 1.0, 2.0}) {
         SCOPED_TRACE(frame);
-        testhost::InstanceResult created = p.session.createInstance(kFilter);
+        ofxhost::InstanceResult created = p.session.createInstance(kFilter);
         ASSERT_EQ(created.status, kOfxStatOK);
-        testhost::Effect& fx = *created.instance;
+        ofxhost::Effect& fx = *created.instance;
         auto src = p.host.makeImage({0, 0, 64, 36}, Components::RGBA, Depth::Byte);
         auto dst = p.host.makeImage({0, 0, 64, 36}, Components::RGBA, Depth::Byte);
-        ASSERT_EQ(src->order(), testhost::RowOrder::TopDown);
+        ASSERT_EQ(src->order(), ofxhost::RowOrder::TopDown);
         paint(*src, 20 + static_cast<int>(frame), 18, {200, 100, 50, 255});
         fx.clip("Source").setImage(src);
         fx.clip("Output").setImage(dst);

@@ -20,13 +20,13 @@ TEST(HostAnswers, InstanceDataNotStoredRefusesTheInstance) {
         ASSERT_EQ(p.session.describe(), kOfxStatOK);
         ASSERT_EQ(p.session.describeInContext(nimbra_test::kFilter), kOfxStatOK);
         p.host.faults().failFunction("propSetPointer", reply);
-        testhost::InstanceResult refused = p.session.createInstance(nimbra_test::kFilter);
+        ofxhost::InstanceResult refused = p.session.createInstance(nimbra_test::kFilter);
         EXPECT_NE(refused.status, kOfxStatOK) << "reply " << reply;
         EXPECT_EQ(refused.instance, nullptr);
 
         // An honest answer afterwards gets a working instance.
         p.host.faults().clear();
-        testhost::InstanceResult created = p.session.createInstance(nimbra_test::kFilter);
+        ofxhost::InstanceResult created = p.session.createInstance(nimbra_test::kFilter);
         ASSERT_EQ(created.status, kOfxStatOK);
         EXPECT_EQ(p.session.destroyInstance(*created.instance), kOfxStatOK);
         EXPECT_EQ(p.session.unload(), kOfxStatOK);
@@ -41,12 +41,12 @@ TEST(HostAnswers, FailedCreateLeavesNoInstanceBehind) {
     ASSERT_EQ(p.session.load(), kOfxStatOK);
     ASSERT_EQ(p.session.describe(), kOfxStatOK);
     ASSERT_EQ(p.session.describeInContext(nimbra_test::kFilter), kOfxStatOK);
-    testhost::Effect& descriptor = *p.session.contextDescriptor(nimbra_test::kFilter);
+    ofxhost::Effect& descriptor = *p.session.contextDescriptor(nimbra_test::kFilter);
     int failures = 0;
     for (unsigned served = 0;; ++served) {
         SCOPED_TRACE(served);
         p.host.faults().failFunction("getPropertySet", kOfxStatErrMemory, served);
-        testhost::Effect& fx = p.host.createInstance(descriptor);
+        ofxhost::Effect& fx = p.host.createInstance(descriptor);
         const OfxStatus status =
             p.session.action(kOfxActionCreateInstance, fx.handle(), nullptr, nullptr);
         p.host.faults().clear();
@@ -73,21 +73,21 @@ TEST(HostAnswers, FailedCreateLeavesNoInstanceBehind) {
 TEST(HostAnswers, ImagesAtOppositeEndsOfTheIntRangeGetNoPlate) {
     constexpr int kMin = std::numeric_limits<int>::min();
     constexpr int kMax = std::numeric_limits<int>::max();
-    for (testhost::Depth depth : {testhost::Depth::Byte, testhost::Depth::Float}) {
+    for (ofxhost::Depth depth : {ofxhost::Depth::Byte, ofxhost::Depth::Float}) {
         nimbra_test::LoadedPlugin p;
-        testhost::Effect& fx = p.instantiate();
-        auto source = std::make_shared<testhost::Image>(OfxRectI{kMin, kMin, kMin + 16, kMin + 16},
-                                                        testhost::Components::RGBA, depth);
-        const double full = depth == testhost::Depth::Byte ? 255 : 1;
+        ofxhost::Effect& fx = p.instantiate();
+        auto source = std::make_shared<ofxhost::Image>(OfxRectI{kMin, kMin, kMin + 16, kMin + 16},
+                                                       ofxhost::Components::RGBA, depth);
+        const double full = depth == ofxhost::Depth::Byte ? 255 : 1;
         for (int y = kMin; y < kMin + 4; ++y)
             for (int x = kMin; x < kMin + 4; ++x)
                 for (int c = 0; c < 4; ++c)
                     source->set(x, y, c, full);
         const OfxRectI far{kMax - 16, kMax - 16, kMax, kMax};
-        auto output = std::make_shared<testhost::Image>(far, testhost::Components::RGBA, depth);
+        auto output = std::make_shared<ofxhost::Image>(far, ofxhost::Components::RGBA, depth);
         output->fill({full / 5, full / 5, full / 5, full / 5});
         for (const char* clip : {"Source", "Output"})
-            fx.clip(clip).setFormat(testhost::Components::RGBA, depth);
+            fx.clip(clip).setFormat(ofxhost::Components::RGBA, depth);
         fx.clip("Source").setImage(source);
         fx.clip("Output").setImage(output);
         fx.param("strokeWidth").setValue({3.0});
@@ -113,16 +113,16 @@ TEST(HostAnswers, EmptyDetectionBandsAtTheBottomOfTheIntRange) {
     std::vector<double> expected;
     for (unsigned threads : {1u, 8u, 64u}) {
         nimbra_test::LoadedPlugin p;
-        testhost::Effect& fx = p.instantiate();
+        ofxhost::Effect& fx = p.instantiate();
         p.host.setNumCPUs(threads);
-        auto source = std::make_shared<testhost::Image>(bounds, testhost::Components::RGBA,
-                                                        testhost::Depth::Byte);
+        auto source = std::make_shared<ofxhost::Image>(bounds, ofxhost::Components::RGBA,
+                                                       ofxhost::Depth::Byte);
         for (int c = 0; c < 4; ++c)
             source->set(3, kMin + 1, c, 255);
-        auto output = std::make_shared<testhost::Image>(bounds, testhost::Components::RGBA,
-                                                        testhost::Depth::Byte);
+        auto output = std::make_shared<ofxhost::Image>(bounds, ofxhost::Components::RGBA,
+                                                       ofxhost::Depth::Byte);
         for (const char* clip : {"Source", "Output"})
-            fx.clip(clip).setFormat(testhost::Components::RGBA, testhost::Depth::Byte);
+            fx.clip(clip).setFormat(ofxhost::Components::RGBA, ofxhost::Depth::Byte);
         fx.clip("Source").setImage(source);
         fx.clip("Output").setImage(output);
         fx.param("strokeWidth").setValue({1.0});
@@ -157,15 +157,15 @@ OfxStatus recordingEntry(const char* action, const void* handle, OfxPropertySetH
 // A session that ends with instances alive used to drop its side of them without a word,
 // so the module's instances leaked in every test that did not destroy its own.
 TEST(HostTeardown, SessionEndDestroysTheInstancesStillAlive) {
-    testhost::Module module(NIMBRA_BUNDLE, /*keepLoaded=*/true);
+    ofxhost::Module module(NIMBRA_BUNDLE, /*keepLoaded=*/true);
     ASSERT_TRUE(module.ok()) << module.error();
     gRecorded = module.plugin(0);
     OfxPlugin recording = *gRecorded;
     recording.mainEntry = &recordingEntry;
     gActions.clear();
-    testhost::Host host;
+    ofxhost::Host host;
     {
-        testhost::PluginSession session(host, &recording);
+        ofxhost::PluginSession session(host, &recording);
         ASSERT_EQ(session.load(), kOfxStatOK);
         ASSERT_EQ(session.describe(), kOfxStatOK);
         ASSERT_EQ(session.describeInContext(nimbra_test::kFilter), kOfxStatOK);
@@ -174,7 +174,7 @@ TEST(HostTeardown, SessionEndDestroysTheInstancesStillAlive) {
         gActions.clear();
     }
     EXPECT_EQ(gActions, std::vector<std::string>(2, kOfxActionDestroyInstance));
-    testhost::PluginSession last(host, module.plugin(0));
+    ofxhost::PluginSession last(host, module.plugin(0));
     EXPECT_EQ(last.unload(), kOfxStatOK);
 }
 

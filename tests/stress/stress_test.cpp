@@ -16,8 +16,8 @@
 
 namespace {
 
-using testhost::Components;
-using testhost::Depth;
+using ofxhost::Components;
+using ofxhost::Depth;
 
 struct Format {
     Components components;
@@ -29,10 +29,10 @@ const Format kFormats[] = {{Components::RGBA, Depth::Byte},   {Components::RGBA,
                            {Components::Alpha, Depth::Short}, {Components::Alpha, Depth::Float}};
 
 /// Text-like blocks over transparency, so that a plate is detected and drawn.
-std::shared_ptr<testhost::Image> makeSource(const Format& f, int seed) {
-    auto image = std::make_shared<testhost::Image>(OfxRectI{-8, -4, 56, 36}, f.components, f.depth,
-                                                   seed % 2 ? testhost::RowOrder::TopDown
-                                                            : testhost::RowOrder::BottomUp);
+std::shared_ptr<ofxhost::Image> makeSource(const Format& f, int seed) {
+    auto image = std::make_shared<ofxhost::Image>(OfxRectI{-8, -4, 56, 36}, f.components, f.depth,
+                                                  seed % 2 ? ofxhost::RowOrder::TopDown
+                                                           : ofxhost::RowOrder::BottomUp);
     const double top = f.depth == Depth::Byte ? 255 : f.depth == Depth::Short ? 65535 : 1;
     std::mt19937 rng(static_cast<unsigned>(seed));
     for (int glyph = 0; glyph < 3; ++glyph) {
@@ -45,7 +45,7 @@ std::shared_ptr<testhost::Image> makeSource(const Format& f, int seed) {
     return image;
 }
 
-std::vector<unsigned char> bytesOf(testhost::Image& image) {
+std::vector<unsigned char> bytesOf(ofxhost::Image& image) {
     std::vector<unsigned char> out;
     const OfxRectI b = image.bounds();
     const size_t row = static_cast<size_t>(image.width()) * image.pixelBytes();
@@ -60,15 +60,15 @@ const OfxRectI kWindow{-6, -2, 50, 33};
 
 /// One instance with its own images; rendering it fills `output`.
 struct Job {
-    testhost::Effect* fx = nullptr;
+    ofxhost::Effect* fx = nullptr;
     Format format{};
-    std::shared_ptr<testhost::Image> source, output;
+    std::shared_ptr<ofxhost::Image> source, output;
 
-    void attach(testhost::Effect& effect, const Format& f, int seed) {
+    void attach(ofxhost::Effect& effect, const Format& f, int seed) {
         fx = &effect;
         format = f;
         source = makeSource(f, seed);
-        output = std::make_shared<testhost::Image>(OfxRectI{-8, -4, 56, 36}, f.components, f.depth);
+        output = std::make_shared<ofxhost::Image>(OfxRectI{-8, -4, 56, 36}, f.components, f.depth);
         for (const char* clip : {"Source", "Output"})
             fx->clip(clip).setFormat(f.components, f.depth);
         fx->clip("Source").setImage(source);
@@ -81,7 +81,7 @@ struct Job {
 /// Single-threaded renders of every format and seed, the expected outputs.
 std::map<std::pair<int, int>, std::vector<unsigned char>> expectedOutputs(int seeds) {
     nimbra_test::LoadedPlugin p;
-    testhost::Effect& fx = p.instantiate();
+    ofxhost::Effect& fx = p.instantiate();
     p.host.setNumCPUs(1);
     std::map<std::pair<int, int>, std::vector<unsigned char>> expected;
     for (int f = 0; f < 6; ++f)
@@ -110,7 +110,7 @@ TEST(StressThreads, InstancesComeAndGoWhileOthersRender) {
     constexpr int kWorkers = 3;
     std::vector<Job> workers(kWorkers);
     for (int w = 0; w < kWorkers; ++w) {
-        testhost::InstanceResult created = p.session.createInstance(nimbra_test::kFilter);
+        ofxhost::InstanceResult created = p.session.createInstance(nimbra_test::kFilter);
         ASSERT_EQ(created.status, kOfxStatOK);
         workers[w].attach(*created.instance, kFormats[w * 2], w % kSeeds);
     }
@@ -141,7 +141,7 @@ TEST(StressThreads, InstancesComeAndGoWhileOthersRender) {
     // Meanwhile the main thread creates, renders and destroys instances of every format.
     int cycles = 0;
     for (; cycles < 60; ++cycles) {
-        testhost::InstanceResult created = p.session.createInstance(nimbra_test::kFilter);
+        ofxhost::InstanceResult created = p.session.createInstance(nimbra_test::kFilter);
         ASSERT_EQ(created.status, kOfxStatOK);
         Job job;
         const int f = cycles % 6, seed = cycles % kSeeds;
@@ -169,7 +169,7 @@ TEST(StressThreads, InstancesComeAndGoWhileOthersRender) {
 
 TEST(StressThreads, AbortAtRandomRowsLeavesWholeRowsAndReleasesEverything) {
     nimbra_test::LoadedPlugin p;
-    testhost::Effect& fx = p.instantiate();
+    ofxhost::Effect& fx = p.instantiate();
     std::mt19937 rng(42);
     const unsigned threadCounts[] = {1, 2, 3, 8};
     for (int round = 0; round < 48; ++round) {
@@ -196,11 +196,11 @@ TEST(StressThreads, AbortAtRandomRowsLeavesWholeRowsAndReleasesEverything) {
 
         // Every row of the window is either finished or untouched: nothing half-written.
         const size_t span = static_cast<size_t>(kWindow.x2 - kWindow.x1) * job.output->pixelBytes();
-        const auto rowOf = [&](testhost::Image& image, int y) {
+        const auto rowOf = [&](ofxhost::Image& image, int y) {
             auto* p = static_cast<unsigned char*>(image.pixel(kWindow.x1, y));
             return std::vector<unsigned char>(p, p + span);
         };
-        testhost::Image blank(job.output->bounds(), f.components, f.depth);
+        ofxhost::Image blank(job.output->bounds(), f.components, f.depth);
         blank.fill(std::vector<double>(blank.channels(), 7.0));
         int finished = 0;
         for (int y = kWindow.y1; y < kWindow.y2; ++y) {
@@ -219,14 +219,14 @@ TEST(StressThreads, AbortAtRandomRowsLeavesWholeRowsAndReleasesEverything) {
 }
 
 /// One whole host session on a fresh host; returns the rendered bytes.
-std::vector<unsigned char> wholeSession(const testhost::Module& module, int extraLoads) {
-    testhost::Host host;
-    testhost::PluginSession session(host, module.plugin(0));
+std::vector<unsigned char> wholeSession(const ofxhost::Module& module, int extraLoads) {
+    ofxhost::Host host;
+    ofxhost::PluginSession session(host, module.plugin(0));
     for (int i = 0; i <= extraLoads; ++i)
         EXPECT_EQ(session.load(), kOfxStatOK);
     EXPECT_EQ(session.describe(), kOfxStatOK);
     EXPECT_EQ(session.describeInContext(nimbra_test::kFilter), kOfxStatOK);
-    testhost::InstanceResult created = session.createInstance(nimbra_test::kFilter);
+    ofxhost::InstanceResult created = session.createInstance(nimbra_test::kFilter);
     EXPECT_EQ(created.status, kOfxStatOK);
     if (!created.instance)
         return {};
@@ -242,7 +242,7 @@ std::vector<unsigned char> wholeSession(const testhost::Module& module, int extr
 }
 
 TEST(StressLoad, RepeatedSessionsOnFreshHostsGiveTheSamePixels) {
-    testhost::Module module(NIMBRA_BUNDLE, /*keepLoaded=*/true);
+    ofxhost::Module module(NIMBRA_BUNDLE, /*keepLoaded=*/true);
     ASSERT_TRUE(module.ok()) << module.error();
     const auto first = wholeSession(module, 0);
     ASSERT_FALSE(first.empty());
@@ -251,12 +251,12 @@ TEST(StressLoad, RepeatedSessionsOnFreshHostsGiveTheSamePixels) {
 }
 
 TEST(StressLoad, UnloadWithoutLoadLeavesTheNextSessionIntact) {
-    testhost::Module module(NIMBRA_BUNDLE, /*keepLoaded=*/true);
+    ofxhost::Module module(NIMBRA_BUNDLE, /*keepLoaded=*/true);
     ASSERT_TRUE(module.ok()) << module.error();
     const auto first = wholeSession(module, 0);
     {
-        testhost::Host host;
-        testhost::PluginSession session(host, module.plugin(0));
+        ofxhost::Host host;
+        ofxhost::PluginSession session(host, module.plugin(0));
         session.setHost();
         for (int i = 0; i < 3; ++i)
             session.unload();

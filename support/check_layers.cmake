@@ -1,0 +1,78 @@
+# cmake -DSUPPORT_DIR=<support folder> -P check_layers.cmake
+# The OFX layer is built in layers: core, properties, parameters, image effect, multi-threading.
+# Each file may include and name only what its own layer and the layers below it declare, so
+# that the lower files build and make sense without the upper ones. Fails with the offending
+# file and name.
+
+# Layer of each file; a source without a header of its own sits where it is listed.
+set(layer_ofx_api.h 0)
+set(layer_core.h 1)
+set(layer_core.cpp 1)
+set(layer_properties.h 2)
+set(layer_properties.cpp 2)
+set(layer_parameters.h 3)
+set(layer_parameters.cpp 3)
+set(layer_image_effect.h 4)
+set(layer_image_effect.cpp 4)
+set(layer_registry.cpp 4)
+set(layer_dispatch.cpp 4)
+set(layer_multi_thread.h 5)
+set(layer_multi_thread.cpp 5)
+
+file(GLOB files RELATIVE ${SUPPORT_DIR} ${SUPPORT_DIR}/*.h ${SUPPORT_DIR}/*.cpp)
+set(failures "")
+
+# The names (classes, structs, enums) each header declares with a body.
+foreach(file IN LISTS files)
+    if(NOT DEFINED layer_${file})
+        string(APPEND failures "\n  ${file}: not given a layer in check_layers.cmake")
+        continue()
+    endif()
+    file(READ ${SUPPORT_DIR}/${file} text)
+    # Comments and strings say what they like; only the code counts.
+    string(REGEX REPLACE "//[^\n]*" "" text "${text}")
+    string(REGEX REPLACE "/\\*([^*]|\\*+[^*/])*\\*+/" "" text "${text}")
+    string(REGEX MATCHALL "#include \"[^\"]+\"" includes_${file} "${text}")
+    string(REGEX REPLACE "\"[^\"\n]*\"" "\"\"" text "${text}")
+    set(code_${file} "${text}")
+    if(file MATCHES "\\.h$")
+        string(REGEX MATCHALL "\n(class|struct|enum class) [A-Za-z_]+[^;\n]*[{:]" decls "${text}")
+        foreach(decl IN LISTS decls)
+            string(REGEX REPLACE "\n(class|struct|enum class) ([A-Za-z_]+).*" "\\2" name "${decl}")
+            list(APPEND names_${layer_${file}} ${name})
+            set(home_${name} ${file})
+        endforeach()
+    endif()
+endforeach()
+
+foreach(file IN LISTS files)
+    if(NOT DEFINED layer_${file})
+        continue()
+    endif()
+    set(own ${layer_${file}})
+    set(text "${code_${file}}")
+    foreach(include IN LISTS includes_${file})
+        string(REGEX REPLACE "#include \"([^\"]+)\"" "\\1" header "${include}")
+        if(NOT DEFINED layer_${header})
+            string(APPEND failures "\n  ${file}: includes ${header}, which has no layer")
+        elseif(layer_${header} GREATER own OR (file MATCHES "\\.h$" AND layer_${header} EQUAL own))
+            string(APPEND failures "\n  ${file}: includes ${header}, a layer above it")
+        endif()
+    endforeach()
+    foreach(upper RANGE 1 5)
+        if(upper GREATER own)
+            foreach(name IN LISTS names_${upper})
+                if(text MATCHES "[^A-Za-z_:]${name}[^A-Za-z_]")
+                    string(APPEND failures
+                           "\n  ${file}: names ${name}, which ${home_${name}} declares above it")
+                endif()
+            endforeach()
+        endif()
+    endforeach()
+endforeach()
+
+if(failures)
+    message(FATAL_ERROR "The OFX layer's files reach above their layer:${failures}")
+endif()
+list(LENGTH files count)
+message(STATUS "${count} files, each within its layer")
