@@ -7,7 +7,8 @@ nimbra-render in the accurate mode and composited over the same dimmed footage:
   列). Also writes examples/expected-columns.png, the 列 render itself, which a CLI test
   compares byte for byte.
 * examples/inner-corners.png: a three-line caption (examples/caption-input.png) in the 行
-  layout with innerCornerSize 0 and 12.
+  layout with innerCornerSize 0 and 12; the render with 12 is also kept as
+  examples/expected-inner-corners.png for a CLI test.
 
 Only the Python standard library is used, besides nimbra-render:
     python3 examples/make_vertical.py [path/to/nimbra-render]
@@ -93,9 +94,11 @@ def main():
             if layout == "列":
                 shutil.copyfile(out, os.path.join(here, "expected-columns.png"))
         write_png(os.path.join(here, "vertical.png"), side_by_side(panels))
-        corners = [render(tool, caption, SETTINGS + ["plateLayout=行", "lineGap=12",
-                                                      "innerCornerSize=" + size], out)
-                   for size in ("0", "12")]
+        corners = []
+        for size in ("0", "12"):
+            corners.append(render(tool, caption, SETTINGS + ["plateLayout=行", "lineGap=12",
+                                                              "innerCornerSize=" + size], out))
+        shutil.copyfile(out, os.path.join(here, "expected-inner-corners.png"))
         write_png(os.path.join(here, "inner-corners.png"), side_by_side(corners))
 
 

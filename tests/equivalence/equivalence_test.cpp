@@ -98,7 +98,7 @@ Case randomCase(std::mt19937& rng, int extent = 90) {
     c.params["strokeColor"] = {unit(rng), pick({1, -1, 1e30}, 0, 1), unit(rng),
                                pick({1, 1e30}, 0, 1)};
     c.params["compositing"] = {double(rng() % 2)};
-    c.params["plateLayout"] = {double(rng() % 3)};
+    c.params["plateLayout"] = {double(rng() % 4)};
     if (c.params["plateLayout"][0] != 0 && rng() % 4 != 0) {
         // Margins small against the frame, so that the text falls into several plates.
         c.params["marginX"] = {pick({0, 1, -1}, 0, 4)};
@@ -107,6 +107,7 @@ Case randomCase(std::mt19937& rng, int extent = 90) {
         c.params["detectionThreshold"] = {pick({0.1, 0.5}, 0, 0.6)};
     }
     c.params["lineGap"] = {pick({16, 1, 2}, 1, 10)};
+    c.params["innerCornerSize"] = {rng() % 2 ? 0.0 : pick({0, 1000, -3}, 0, 12)};
     // The accurate arithmetic scales distances; unequal scales included.
     const OfxPointD scales[] = {{1, 1}, {1, 1}, {0.5, 0.5}, {0.25, 0.75}, {0.3, 0.3}};
     c.renderScale = scales[rng() % 5];
@@ -211,9 +212,9 @@ TEST(FastAndReferenceProcessors, AgreeOnEveryByteOverRandomRenders) {
     Renderer reference(comparedBundle());
     std::mt19937 rng = randomCases(20261208);
     int plates = 0, accurate = 0;
-    int layouts[3] = {0, 0, 0}; // renders that changed something, per layout
-    int split = 0;              // block and line renders unlike the single plate
-    int cells[2][3][3] = {};    // renders that changed something: mode, layout, depth
+    int layouts[4] = {0, 0, 0, 0}; // renders that changed something, per layout
+    int split = 0;                 // block and line renders unlike the single plate
+    int cells[2][4][3] = {};       // renders that changed something: mode, layout, depth
     for (int i = 0; i < 700; ++i) {
         Case c = randomCase(rng);
         auto source = std::make_shared<ofxhost::Image>(c.sourceBounds, c.components, c.depth);
@@ -256,15 +257,16 @@ TEST(FastAndReferenceProcessors, AgreeOnEveryByteOverRandomRenders) {
         EXPECT_GT(count, 90);
     EXPECT_GT(split, 40);
     for (int mode = 0; mode < 2; ++mode)
-        for (int layout = 0; layout < 3; ++layout)
+        for (int layout = 0; layout < 4; ++layout)
             for (int depth = 0; depth < 3; ++depth)
                 EXPECT_GE(cells[mode][layout][depth], 8)
                     << "mode " << mode << ", layout " << layout << ", depth " << depth;
 }
 
 TEST(FastAndReferenceProcessors, AgreeOnBuiltUpLayouts) {
-    // Lines of text of several widths and a logo, so that blocks, lines and joined line
-    // shapes (rounded, outlined, offset) are compared in every mode, depth and layout.
+    // Lines of text of several widths (vertical lines for 列) and a logo, so that blocks,
+    // lines and joined line shapes (rounded inside and out, outlined, offset) are compared in
+    // every mode, depth and layout.
     Renderer fast(NIMBRA_BUNDLE);
     Renderer reference(comparedBundle());
     std::mt19937 rng = randomCases(1414);
@@ -272,29 +274,39 @@ TEST(FastAndReferenceProcessors, AgreeOnBuiltUpLayouts) {
     for (int i = 0; i < 120; ++i) {
         Case c = randomCase(rng, 120);
         c.components = Components::RGBA;
-        c.depth = static_cast<Depth>(i / 6 % 3); // every depth with every layout and mode
+        c.depth = static_cast<Depth>(i / 8 % 3); // every depth with every layout and mode
         c.hasSource = true;
         c.sourceBounds = {0, 0, 160, 120};
         c.destinationBounds = c.sourceBounds;
         c.window = i % 4 == 0 ? OfxRectI{20, 10, 150, 100} : c.sourceBounds;
-        c.params["plateLayout"] = {double(i % 3)};
-        c.params["compositing"] = {double((i / 3) % 2)};
+        const int layout = i % 4;
+        c.params["plateLayout"] = {double(layout)};
+        c.params["compositing"] = {double((i / 4) % 2)};
+        c.params["innerCornerSize"] = {rng() % 3 ? double(rng() % 10) : 0.0};
         c.params["marginX"] = {double(rng() % 8)};
         c.params["marginY"] = {double(rng() % 12) + 0.5 * (rng() % 2)};
         c.params["lineGap"] = {double(4 + rng() % 12)};
         c.params["yOffset"] = {double(static_cast<int>(rng() % 9) - 4)};
         auto source = std::make_shared<ofxhost::Image>(c.sourceBounds, c.components, c.depth);
         const double top = c.depth == Depth::Byte ? 255 : c.depth == Depth::Short ? 65535 : 1;
-        int y = 8 + static_cast<int>(rng() % 10);
-        while (y < 100) {
-            const int h = 4 + static_cast<int>(rng() % 12);
-            const int x1 = 10 + static_cast<int>(rng() % 50), x2 = x1 + 10 + rng() % 80;
-            for (int yy = y; yy < std::min(y + h, 120); ++yy)
-                for (int x = x1; x < x2; ++x)
-                    if ((x / 3 + yy) % 5 != 0) // glyph-like gaps
-                        for (int ch = 0; ch < 4; ++ch)
-                            source->set(x, yy, ch, top * 0.9);
-            y += h + 2 + static_cast<int>(rng() % 24);
+        // Lines along x, or for 列 along y: `along` runs the length of a line, `across` its
+        // thickness.
+        auto glyphs = [&](int along, int across) {
+            const bool columns = layout == 3;
+            const int x = columns ? across : along, y = columns ? along : across;
+            if (x < 160 && y < 120 && (along / 3 + across) % 5 != 0) // glyph-like gaps
+                for (int ch = 0; ch < 4; ++ch)
+                    source->set(x, y, ch, top * 0.9);
+        };
+        int at = 8 + static_cast<int>(rng() % 10);
+        while (at < (layout == 3 ? 125 : 100)) {
+            const int thick = 4 + static_cast<int>(rng() % 12);
+            const int from = 10 + static_cast<int>(rng() % (layout == 3 ? 30 : 50));
+            const int to = from + 10 + static_cast<int>(rng() % (layout == 3 ? 60 : 80));
+            for (int a = at; a < at + thick; ++a)
+                for (int l = from; l < to; ++l)
+                    glyphs(l, a);
+            at += thick + 2 + static_cast<int>(rng() % 24);
         }
         for (int yy = 100; yy < 110; ++yy) // the logo
             for (int x = 135; x < 152; ++x)
@@ -305,13 +317,13 @@ TEST(FastAndReferenceProcessors, AgreeOnBuiltUpLayouts) {
         const auto expected = reference.render(c, source, background, referenceAborts);
         ASSERT_EQ(fast.render(c, source, background, fastAborts), expected) << "case " << i;
         EXPECT_EQ(fastAborts, referenceAborts);
-        if (c.params["plateLayout"][0] == 2) {
+        if (layout >= 2) {
             Case blocks = c;
             blocks.params["plateLayout"] = {1};
             joined += fast.render(blocks, source, background, fastAborts) != expected;
         }
     }
-    EXPECT_GE(joined, 8); // lines drawn unlike their blocks
+    EXPECT_GE(joined, 16); // lines and vertical lines drawn unlike their blocks
 }
 
 TEST(FastAndReferenceProcessors, AgreeOnLargeEightBitWindows) {
@@ -353,19 +365,19 @@ TEST(FastAndReferenceProcessors, AgreeOnTextOverTransparency) {
     Renderer reference(comparedBundle());
     std::mt19937 rng = randomCases(2160);
     int changed = 0;
-    for (int i = 0; i < 72; ++i) {
+    for (int i = 0; i < 96; ++i) {
         Case c = randomCase(rng);
         c.components = Components::RGBA;
         c.depth = static_cast<Depth>(i % 3);
         c.params["compositing"] = {double(i / 3 % 2)};
-        c.params["plateLayout"] = {double(i / 6 % 3)};
+        c.params["plateLayout"] = {double(i / 6 % 4)};
         c.params["detectionThreshold"] = {0.1};
         c.hasSource = true;
         c.sourceBounds = {-7, 3, 313 + static_cast<int>(rng() % 40), 243};
         c.destinationBounds = i % 4 && rng() % 2 ? randomRect(rng, 330) : c.sourceBounds;
         c.window = i % 4 == 0 ? OfxRectI{0, 20, 200, 230} : c.destinationBounds;
         const unsigned threads[] = {1, 2, 3, 8};
-        c.threads = threads[i / 18];
+        c.threads = threads[i / 24];
         auto source = std::make_shared<ofxhost::Image>(c.sourceBounds, c.components, c.depth);
         const double top = c.depth == Depth::Byte ? 255 : c.depth == Depth::Short ? 65535 : 1;
         const int x0 = 60 + static_cast<int>(rng() % 40), y0 = 40 + static_cast<int>(rng() % 30);
@@ -398,7 +410,7 @@ TEST(FastAndReferenceProcessors, AgreeOnTextOverTransparency) {
         EXPECT_EQ(fastAborts, referenceAborts) << "case " << i;
         changed += actual != Renderer::bytes(background);
     }
-    EXPECT_GE(changed, 60);
+    EXPECT_GE(changed, 80);
 }
 
 } // namespace

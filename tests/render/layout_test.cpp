@@ -25,7 +25,7 @@ std::string bundleUnderTest() {
     return bundle && *bundle ? bundle : NIMBRA_BUNDLE;
 }
 
-constexpr double kWhole = 0, kBlocks = 1, kLines = 2;
+constexpr double kWhole = 0, kBlocks = 1, kLines = 2, kColumns = 3;
 const Depth kDepths[] = {Depth::Byte, Depth::Short, Depth::Float};
 
 double fullScale(Depth depth) {
@@ -424,23 +424,138 @@ TEST(PlateLayouts, ADetectionBandGivesUpPastItsBlockLimit) {
     }
 }
 
+// A vertical telop: two vertical lines 40 px wide with 24 columns between them, the one on
+// the right taller. Plates (marginX 20 counts twice: 40 columns each side) overlap.
+const OfxRectI kTallColumn{40, 60, 80, 300};
+const OfxRectI kShortColumn{104, 140, 144, 220};
+
+TEST(PlateLayouts, VerticalLinesFitTheirHeightsAndShareOneOutline) {
+    const auto source = textFrame({0, 0, 200, 360}, {kTallColumn, kShortColumn});
+    // The plates: tall [0, 119] × [40, 319], short [64, 183] × [120, 239].
+    auto inUnion = [](int x, int y) {
+        return (x >= 0 && x <= 119 && y >= 40 && y <= 319) ||
+               (x >= 64 && x <= 183 && y >= 120 && y <= 239);
+    };
+    const Px fill{0, 0, 0, 255}, outline{255, 255, 255, 255}, nothing{0, 0, 0, 0};
+    for (double mode : {0.0, 1.0}) {
+        SCOPED_TRACE(mode);
+        const Settings settings = {{"compositing", {mode}}, {"strokeWidth", {2}}};
+        Settings columns = settings;
+        columns.push_back({"plateLayout", {kColumns}});
+        const auto out = render(source, columns);
+        EXPECT_EQ(plateCount(*out), 1);
+        EXPECT_EQ(at(*out, 150, 280), nothing) << "above the short line";
+        EXPECT_EQ(at(*out, 150, 80), nothing) << "below it";
+        EXPECT_EQ(at(*out, 150, 180), fill);
+        // No outline across the overlap, between the lines; one all round the joined shape,
+        // but for the frame's left edge, where the plate is cut.
+        for (int y = 125; y < 235; ++y)
+            for (int x = 82; x < 102; ++x)
+                ASSERT_EQ(at(*out, x, y), fill) << x << "," << y;
+        int edge = 0;
+        for (int y = 40; y <= 319; ++y)
+            for (int x = 1; x <= 183; ++x) {
+                if (!inUnion(x, y) || (inUnion(x - 1, y) && inUnion(x + 1, y) &&
+                                       inUnion(x, y - 1) && inUnion(x, y + 1)))
+                    continue;
+                ++edge;
+                ASSERT_EQ(at(*out, x, y), outline) << x << "," << y;
+            }
+        EXPECT_GT(edge, 600);
+
+        // As a block, or as lines (no row is empty): one rectangle, filled above the short
+        // line.
+        for (double layout : {kBlocks, kLines}) {
+            Settings other = settings;
+            other.push_back({"plateLayout", {layout}});
+            EXPECT_EQ(at(*render(source, other), 150, 280), fill) << layout;
+        }
+        // lineGap is the least number of empty columns that parts vertical lines.
+        Settings gap24 = columns, gap25 = columns;
+        gap24.push_back({"lineGap", {24}});
+        gap25.push_back({"lineGap", {25}});
+        EXPECT_EQ(at(*render(source, gap24), 150, 280), nothing);
+        EXPECT_EQ(at(*render(source, gap25), 150, 280), fill);
+    }
+}
+
+// A glyph set vertically whose strokes stand side by side (川, ハ, 小) stays one vertical line:
+// its gaps, 10 columns, are under the line gap.
+TEST(PlateLayouts, GlyphOfStrokesSideBySideStaysOneVerticalLine) {
+    const std::vector<OfxRectI> river = {
+        {100, 50, 106, 90}, {116, 54, 122, 88}, {132, 50, 138, 92}};
+    const auto source = textFrame({0, 0, 240, 140}, river);
+    for (double mode : {0.0, 1.0}) {
+        SCOPED_TRACE(mode);
+        const Settings tight = {{"compositing", {mode}}, {"marginX", {1}}, {"marginY", {2}}};
+        Settings columns = tight;
+        columns.push_back({"plateLayout", {kColumns}});
+        EXPECT_TRUE(same(*render(source, tight), *render(source, columns)));
+        columns.push_back({"lineGap", {4}}); // under the glyph's own gaps: three strokes
+        EXPECT_EQ(plateCount(*render(source, columns)), 3);
+    }
+}
+
+// Rounded inner corners: where the narrow line's plate meets the wide one's, a fillet of
+// innerCornerSize fills the corner, and the outline follows it; 0 leaves it square.
+TEST(PlateLayouts, FilletsRoundTheInnerCornersOfJoinedPlates) {
+    const auto source = textFrame({0, 0, 360, 200}, {kWideLine, kNarrowLine});
+    const Px fill{0, 0, 0, 255}, outline{255, 255, 255, 255}, nothing{0, 0, 0, 0};
+    for (double mode : {0.0, 1.0}) {
+        SCOPED_TRACE(mode);
+        const Settings lines = {
+            {"compositing", {mode}}, {"strokeWidth", {2}}, {"plateLayout", {kLines}}};
+        Settings rounded = lines;
+        rounded.push_back({"innerCornerSize", {12}});
+        const auto square = render(source, lines), round = render(source, rounded);
+        // The corner where the wide plate's top (row 99) meets the narrow one's side (x 100).
+        EXPECT_EQ(at(*square, 99, 100), outline);
+        EXPECT_EQ(at(*round, 99, 100), fill);
+        EXPECT_EQ(at(*round, 97, 103), outline); // on the fillet's arc
+        EXPECT_EQ(at(*round, 91, 108), nothing); // beyond it
+        EXPECT_EQ(at(*round, 260, 100), fill);   // the mirror corner on the right
+        EXPECT_EQ(at(*round, 97, 140), nothing); // beside the narrow line, further up
+        // Away from the two fillets nothing changes.
+        for (int y = 0; y < 200; ++y)
+            for (int x = 0; x < 360; ++x) {
+                const bool nearFillet =
+                    std::abs(y - 99) <= 16 && (std::abs(x - 100) <= 16 || std::abs(x - 259) <= 16);
+                if (!nearFillet) {
+                    ASSERT_EQ(at(*round, x, y), at(*square, x, y)) << x << "," << y;
+                }
+            }
+        // A fillet takes at most half of an edge: at 1000 the same as at the limit, 32 (half
+        // the narrow plate's exposed side, rows 99 to 163).
+        Settings huge = lines, limit = lines;
+        huge.push_back({"innerCornerSize", {1000}});
+        limit.push_back({"innerCornerSize", {32}});
+        EXPECT_TRUE(same(*render(source, huge), *render(source, limit)));
+    }
+}
+
 TEST(PlateLayouts, ThreadCountsAndTilesDoNotChangePixels) {
     const auto source = textFrame(kFrame, {kLogo, {60, 30, 300, 60}, {120, 80, 240, 110}});
     const std::vector<OfxRectI> tiles = {
         {0, 0, 200, 120}, {200, 0, 400, 120}, {0, 120, 200, 240}, {200, 120, 400, 240}};
+    const auto vertical =
+        textFrame(kFrame, {kLogo, {60, 20, 90, 200}, {110, 80, 140, 200}, {160, 40, 190, 160}});
     for (double mode : {0.0, 1.0})
-        for (double layout : {kBlocks, kLines}) {
+        for (double layout : {kBlocks, kLines, kColumns}) {
             SCOPED_TRACE(std::to_string(mode) + " " + std::to_string(layout));
             const Settings s = {{"compositing", {mode}},
                                 {"plateLayout", {layout}},
                                 {"cornerSize", {9}},
                                 {"strokeWidth", {2.5}},
+                                {"innerCornerSize", {7}},
+                                {"marginX", {6}},
                                 {"fillColor", {0.2, 0.3, 0.4, 0.7}}};
-            const auto one = render(source, s, {1, {}});
-            EXPECT_EQ(plateCount(*one), layout == kBlocks ? 2 : 2);
-            for (unsigned threads : {2u, 8u})
-                EXPECT_TRUE(same(*one, *render(source, s, {threads, {}}))) << threads;
-            EXPECT_TRUE(same(*one, *render(source, s, {3, tiles})));
+            for (const auto& frame : {source, vertical}) {
+                const auto one = render(frame, s, {1, {}});
+                EXPECT_EQ(plateCount(*one), 2);
+                for (unsigned threads : {2u, 8u})
+                    EXPECT_TRUE(same(*one, *render(frame, s, {threads, {}}))) << threads;
+                EXPECT_TRUE(same(*one, *render(frame, s, {3, tiles})));
+            }
         }
 }
 
@@ -449,7 +564,7 @@ TEST(PlateLayouts, EveryLayoutWithEveryDepth) {
         const double full = fullScale(depth);
         const auto source = textFrame(kFrame, {kLogo, kSubtitle}, depth);
         for (double mode : {0.0, 1.0})
-            for (double layout : {kWhole, kBlocks, kLines}) {
+            for (double layout : {kWhole, kBlocks, kLines, kColumns}) {
                 SCOPED_TRACE(std::to_string(full) + " " + std::to_string(mode) + " " +
                              std::to_string(layout));
                 const auto out = render(source, {{"compositing", {mode}},
