@@ -27,10 +27,18 @@ using ofxhost::Components;
 using ofxhost::Depth;
 using Clock = std::chrono::steady_clock;
 
+/// What the frame holds.
+enum class Text {
+    Rows,    ///< glyphs in rows: one block, one line per row
+    Columns, ///< the same glyphs in columns: one block, one vertical line per column
+    Caption, ///< rows of two widths, close enough (with marginY 30) to join into one shape
+};
+
 /// Text-like content: glyph blocks covering about 40% of a band that takes a quarter of the
 /// frame, so about 10% of the pixels are text and the plate is about a quarter of the frame.
-/// The glyphs stand in rows with empty rows between them: one block, one line per row.
-void drawText(ofxhost::Image& image) {
+/// The glyphs stand in rows with empty rows between them (or in columns with empty columns
+/// between them); a caption's every other row is 30% shorter.
+void drawText(ofxhost::Image& image, Text text) {
     const int w = image.width(), h = image.height();
     const double top = image.depth() == Depth::Byte    ? 255
                        : image.depth() == Depth::Short ? 65535
@@ -39,8 +47,15 @@ void drawText(ofxhost::Image& image) {
     const int glyph = std::max(4, h / 40);
     for (int y = y0; y < y1; ++y)
         for (int x = x0; x < x1; ++x) {
-            const int gx = (x - x0) % (glyph + glyph / 2), gy = (y - y0) % (glyph * 2);
-            if (gx < glyph && gy < glyph && ((x / 3 + y / 5) % 7 != 0))
+            // Along a line, and across the lines.
+            const int along = text == Text::Columns ? y - y0 : x - x0;
+            const int across = text == Text::Columns ? x - x0 : y - y0;
+            const int line = across / (glyph * 2);
+            if (text == Text::Caption && line % 2 == 1 &&
+                (along < (x1 - x0) * 15 / 100 || along >= (x1 - x0) * 85 / 100))
+                continue;
+            const int ga = along % (glyph + glyph / 2), gc = across % (glyph * 2);
+            if (ga < glyph && gc < glyph && ((x / 3 + y / 5) % 7 != 0))
                 for (int c = 0; c < 4; ++c)
                     image.set(x, y, c, top * 0.9);
         }
@@ -48,7 +63,7 @@ void drawText(ofxhost::Image& image) {
 
 struct Fixture {
     Fixture(const std::string& bundle, int width, int height, Depth depth, int compositing,
-            int layout)
+            int layout, Text text = Text::Rows)
         : module(bundle, true), session(host, module.plugin(0)) {
         if (!module.ok())
             throw std::runtime_error(module.error());
@@ -60,7 +75,7 @@ struct Fixture {
                                                   depth);
         destination = std::make_shared<ofxhost::Image>(OfxRectI{0, 0, width, height},
                                                        Components::RGBA, depth);
-        drawText(*source);
+        drawText(*source, text);
         for (const char* clip : {"Source", "Output"}) {
             instance->clip(clip).setFormat(Components::RGBA, depth);
             instance->clip(clip).setPremultiplication(kOfxImagePreMultiplied);
@@ -111,6 +126,8 @@ double seconds(Clock::duration d) { return std::chrono::duration<double>(d).coun
 struct Case {
     int width, depth, compositing, layout;
     unsigned threads;
+    Text text = Text::Rows;
+    double innerCornerSize = 0;
 };
 
 /// One frame case. Each iteration renders twice and copies the frame twice on as many
@@ -120,7 +137,12 @@ struct Case {
 /// the one reported; `x_memcpy` is the render's total time over the copies'.
 void frameBench(benchmark::State& state, std::string bundle, Case c) {
     const int height = c.width * 9 / 16;
-    Fixture f(bundle, c.width, height, static_cast<Depth>(c.depth), c.compositing, c.layout);
+    Fixture f(bundle, c.width, height, static_cast<Depth>(c.depth), c.compositing, c.layout,
+              c.text);
+    if (c.text == Text::Caption) {
+        f.instance->param("marginY").setValue({30});
+        f.instance->param("innerCornerSize").setValue({c.innerCornerSize});
+    }
     f.host.setNumCPUs(c.threads);
     f.host.makeCurrent();
     const OfxRectI window{0, 0, c.width, height};
@@ -187,12 +209,19 @@ void layoutNoiseBench(benchmark::State& state) {
 
 const char* const kDepths[] = {"8-bit", "16-bit", "float"};
 const char* const kModes[] = {"compatible", "accurate"};
-const char* const kLayouts[] = {"whole", "blocks", "lines"};
+const char* const kLayouts[] = {"whole", "blocks", "lines", "columns"};
+
+/// The layout column of a case's name: the layout, or for captions what is drawn.
+std::string layoutName(const Case& c) {
+    if (c.text == Text::Caption)
+        return c.innerCornerSize > 0 ? "caption-inner" : "caption";
+    return kLayouts[c.layout];
+}
 
 void registerFrame(const std::string& tag, const std::string& bundle, Case c) {
     const std::string name = "frame/" + std::to_string(c.width) + "x" +
                              std::to_string(c.width * 9 / 16) + "/" + kDepths[c.depth] + "/" +
-                             kModes[c.compositing] + "/" + kLayouts[c.layout] + "/" +
+                             kModes[c.compositing] + "/" + layoutName(c) + "/" +
                              std::to_string(c.threads) + "cpu" + tag;
     benchmark::RegisterBenchmark(name.c_str(), frameBench, bundle, c)
         ->UseManualTime()
@@ -212,6 +241,14 @@ void registerAll() {
             for (int mode = 0; mode < 2; ++mode)
                 for (int layout = 0; layout < 3; ++layout)
                     both({width, depth, mode, layout, 2});
+    // Vertical lines, on the same glyphs set in columns; joined lines of two widths with
+    // square and rounded inner corners.
+    for (int depth = 0; depth < 3; ++depth)
+        for (int mode = 0; mode < 2; ++mode) {
+            both({3840, depth, mode, 3, 2, Text::Columns});
+            both({3840, depth, mode, 2, 2, Text::Caption, 0});
+            both({3840, depth, mode, 2, 2, Text::Caption, 12});
+        }
     // The thread count: detection must not grow with it, nor the render.
     for (int depth = 0; depth < 3; ++depth)
         for (unsigned n : {1u, 8u})

@@ -239,28 +239,47 @@ template <class PIX, int maxValue> struct RowScan {
         return e;
     }
 
-    /// The text of each column of a block within its rows (relative), from minX on: one pass
-    /// over the block's rows, run by run.
-    static std::vector<RowExtent> columnsWithin(const Rows<PIX>& rows, const Box& block,
-                                                const Test& test) {
-        std::vector<RowExtent> columns(static_cast<size_t>(block.maxX - block.minX + 1));
-        const int end = block.maxX + 1;
-        for (int y = block.minY; y <= block.maxY; ++y) {
+    /// The vertical lines of a block: exactly linesOfBlock along columns, found by first
+    /// learning which columns hold text (each row scanned only in the columns not yet known to,
+    /// 16 pixels at a time) and then each line's lowest and highest rows.
+    static std::vector<Box> verticalLines(const Rows<PIX>& rows, const Box& block, float lineGap,
+                                          const Test& test) {
+        std::vector<char> occupied(static_cast<size_t>(block.maxX - block.minX + 1), 0);
+        std::vector<std::pair<int, int>> unknown = {{block.minX, block.maxX + 1}}, next;
+        for (int y = block.minY; y <= block.maxY && !unknown.empty(); ++y) {
             const PIX* row = rows.row(y + rows.bounds.y1);
-            for (int x = firstText(row, block.minX, end, test); x >= 0;) {
-                int runEnd = x + 1;
-                while (runEnd < end && test(alpha(row, runEnd)))
-                    ++runEnd;
-                for (; x < runEnd; ++x) {
-                    RowExtent& c = columns[static_cast<size_t>(x - block.minX)];
-                    if (c.first < 0)
-                        c.first = y;
-                    c.last = y;
+            next.clear();
+            for (const auto& [from, to] : unknown) {
+                for (int x = from; x < to;) {
+                    const int text = firstText(row, x, to, test);
+                    if (text < 0) {
+                        next.push_back({x, to});
+                        break;
+                    }
+                    if (text > x)
+                        next.push_back({x, text});
+                    for (x = text; x < to && test(alpha(row, x)); ++x)
+                        occupied[static_cast<size_t>(x - block.minX)] = 1;
                 }
-                x = runEnd < end ? firstText(row, runEnd, end, test) : -1;
             }
+            unknown.swap(next);
         }
-        return columns;
+        std::vector<Box> lines = linesOfBlock(block, lineGap, Along::Columns, [&](int x) {
+            return occupied[static_cast<size_t>(x - block.minX)] ? RowExtent{0, 0} : RowExtent{};
+        });
+        for (Box& line : lines) {
+            auto hasText = [&](int y) {
+                return firstText(rows.row(y + rows.bounds.y1), line.minX, line.maxX + 1, test) >= 0;
+            };
+            int bottom = block.minY, top = block.maxY;
+            while (!hasText(bottom))
+                ++bottom;
+            while (!hasText(top))
+                --top;
+            line.minY = bottom;
+            line.maxY = top;
+        }
+        return lines;
     }
 };
 

@@ -283,7 +283,7 @@ private:
         bool drawStraight(Row& row, const Reached& r, int first) {
             const S& s = d_.s_;
             double lo, hi;
-            r.shape->straightRun(row.py, r.reachLo, r.reachHi, lo, hi);
+            r.shape->straightRun(row.py, r.reachLo, r.reachHi, lo, hi, &scratch_);
             if (!(lo <= hi))
                 return false;
             int straightFirst, straightEnd;
@@ -333,7 +333,7 @@ private:
                 if (!any)
                     continue;
                 double lo2, hi2;
-                shape.innerRun(py, lo2, hi2);
+                shape.innerRun(py, lo2, hi2, &scratch_);
                 if (lo2 <= hi2 && hi2 - lo2 > innerHi - innerLo) {
                     innerLo = lo2;
                     innerHi = hi2;
@@ -374,6 +374,7 @@ private:
         std::vector<Shape> nearRow_;
         std::vector<SideColumns> sides_;
         std::vector<Reached> reached_;
+        UnionOutline::Scratch scratch_;
     };
 
     /// Columns [first, end) of one row, all of one kind.

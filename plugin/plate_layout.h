@@ -171,12 +171,12 @@ inline void addLinePlate(Plates& plates, PlateRect plate, bool firstOfBlock,
     plates.push_back({plate});
 }
 
-/// The plates of a block or line layout from its blocks; `rowExtent(block, i)` gives the text
-/// of row i within the block's columns (for vertical lines: of column i within its rows).
-/// `width` × `height` is the source's size.
-template <class RowExtentOf>
+/// The plates of a block or line layout from its blocks; `linesOf(block)` splits a block into
+/// its lines (for 列, its vertical lines), as linesOfBlock does. `width` × `height` is the
+/// source's size.
+template <class LinesOf>
 Plates platesOfBlocks(const Params& p, std::vector<Box> blocks, int width, int height,
-                      RowExtentOf rowExtent) {
+                      LinesOf linesOf) {
     Plates plates;
     if (blocks.empty())
         return plates;
@@ -194,8 +194,7 @@ Plates platesOfBlocks(const Params& p, std::vector<Box> blocks, int width, int h
     const Along along = p.plateLayout == PlateLayout::Columns ? Along::Columns : Along::Rows;
     if (p.splitsLines()) {
         for (const Box& block : blocks) {
-            lines.push_back(
-                linesOfBlock(block, p.lineGap, along, [&](int i) { return rowExtent(block, i); }));
+            lines.push_back(linesOf(block));
             lineCount += lines.back().size();
         }
     }

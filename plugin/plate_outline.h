@@ -20,6 +20,11 @@ public:
     struct Rect {
         float left, bottom, right, top; ///< closed: the edges are inside
     };
+    using Run = std::pair<double, double>;
+    /// Room for the runs of a row, kept by a caller that asks for many rows.
+    struct Scratch {
+        std::vector<Run> in, out;
+    };
 
     UnionOutline() = default;
     UnionOutline(const std::vector<Rect>& rects, float cornerSize, float innerCornerSize = 0)
@@ -36,17 +41,20 @@ public:
                     (s.y1 == s.y2 ? s.x2 : s.y2) -= a.r;
                 }
             }
-        for (const Arc& a : arcs_) {
-            radius_ = std::max(radius_, a.r);
-            if (a.concave)
-                filletRadius_ = std::max(filletRadius_, a.r);
-        }
+        for (const Arc& a : arcs_)
+            (a.concave ? filletRadius_ : radius_) =
+                std::max(a.concave ? filletRadius_ : radius_, a.r);
     }
 
     bool inside(float px, float py) const {
         bool in = false;
-        for (const Rect& r : rects_)
-            in = in || (px >= r.left && px <= r.right && py >= r.bottom && py <= r.top);
+        if (rowKnown_ && py == rowY_) {
+            for (const std::pair<float, float>& run : rowRuns_)
+                in = in || (px >= run.first && px <= run.second);
+        } else {
+            for (const Rect& r : rects_)
+                in = in || (px >= r.left && px <= r.right && py >= r.bottom && py <= r.top);
+        }
         for (const Arc& a : arcs_) {
             // Between the arc's centre and its corner, and beyond the arc: a convex corner
             // cuts that away, a concave one fills it in.
@@ -95,13 +103,36 @@ public:
             std::remove_if(arcs_.begin(), arcs_.end(),
                            [&](const Arc& a) { return !(std::fabs(py - a.cy) < a.r + reach); }),
             arcs_.end());
+        // The rectangles' columns on this row, overlapping ones joined: the inside test of the
+        // row's pixels looks at these alone.
+        rowY_ = static_cast<float>(py);
+        rowKnown_ = static_cast<double>(rowY_) == py;
+        rowRuns_.clear();
+        for (const Rect& r : rects_)
+            if (rowY_ >= r.bottom && rowY_ <= r.top)
+                rowRuns_.push_back({r.left, r.right});
+        std::sort(rowRuns_.begin(), rowRuns_.end());
+        size_t n = 0;
+        for (const std::pair<float, float>& run : rowRuns_) {
+            if (n > 0 && run.first <= rowRuns_[n - 1].second)
+                rowRuns_[n - 1].second = std::max(rowRuns_[n - 1].second, run.second);
+            else
+                rowRuns_[n++] = run;
+        }
+        rowRuns_.resize(n);
     }
 
     /// The longest run of columns (px in [lo, hi]) of row py that lie inside, away from the
     /// arcs and at least `clearance` from every edge; lo > hi when there is none. Decided
     /// conservatively: an edge or an arc rules out every column it could come that close to.
-    void innerColumns(double py, double clearance, double& lo, double& hi) const {
-        std::vector<Run> in, out;
+    void innerColumns(double py, double clearance, double& lo, double& hi,
+                      Scratch* scratch = nullptr) const {
+        Scratch own;
+        Scratch& room = scratch ? *scratch : own;
+        std::vector<Run>& in = room.in;
+        std::vector<Run>& out = room.out;
+        in.clear();
+        out.clear();
         for (const Rect& r : rects_)
             if (py >= r.bottom && py <= r.top)
                 in.push_back({r.left, r.right});
@@ -121,8 +152,13 @@ public:
     /// inside and its distance to the edge (when below `clearance`) are the same all along:
     /// away from every vertical edge, arc and end of a horizontal edge. lo > hi: none.
     void straightColumns(double py, double clearance, double from, double to, double& lo,
-                         double& hi) const {
-        std::vector<Run> in{{from, to}}, out;
+                         double& hi, Scratch* scratch = nullptr) const {
+        Scratch own;
+        Scratch& room = scratch ? *scratch : own;
+        std::vector<Run>& in = room.in;
+        std::vector<Run>& out = room.out;
+        in.assign(1, {from, to});
+        out.clear();
         for (const Segment& s : segments_) {
             if (s.y1 == s.y2) {
                 if (std::fabs(py - s.y1) < clearance) {
@@ -137,15 +173,23 @@ public:
         longestFree(in, out, lo, hi);
     }
 
-    float radius() const { return radius_; } ///< the largest corner radius
+    float radius() const { return radius_; } ///< the largest convex corner's radius
     /// The largest fillet radius: how far the shape reaches beyond its rectangles.
     float filletRadius() const { return filletRadius_; }
+    /// The squares that fillets fill in, beyond the rectangles: (left, bottom, right, top).
+    std::vector<Rect> fillets() const {
+        std::vector<Rect> squares;
+        for (const Arc& a : arcs_)
+            if (a.concave)
+                squares.push_back({std::min(a.vx, a.cx), std::min(a.vy, a.cy), std::max(a.vx, a.cx),
+                                   std::max(a.vy, a.cy)});
+        return squares;
+    }
 
 private:
     struct Segment {
         float x1, y1, x2, y2; ///< horizontal or vertical; x1 <= x2, y1 <= y2
     };
-    using Run = std::pair<double, double>;
 
     /// The cells between consecutive edge positions of the rectangles: each is wholly inside
     /// the union or wholly outside.
@@ -285,6 +329,10 @@ private:
     std::vector<Arc> arcs_;
     float radius_ = 0;
     float filletRadius_ = 0;
+    // After keepNear: the row it was cut down to, and the rectangles' joined columns there.
+    bool rowKnown_ = false;
+    float rowY_ = 0;
+    std::vector<std::pair<float, float>> rowRuns_;
 };
 
 } // namespace plate

@@ -248,16 +248,21 @@ public:
             rects.push_back({p.left - grow, p.bottom - grow, p.right + grow, p.top + grow});
         outline_ = UnionOutline(rects, std::max(cornerSize, 0.0f), std::max(innerCornerSize, 0.0f));
         clearance_ = reach + grow + 2; // beyond the outline (and its ramp), and two to spare
-        // Fillets fill concave corners beyond the rectangles.
-        const double beyond = clearance_ + outline_.filletRadius();
-        for (const UnionOutline::Rect& r : outline_.rects()) {
-            bounds_.push_back(rectSpanBounds(r.left, r.bottom, r.right, r.top, beyond,
+        for (const UnionOutline::Rect& r : outline_.rects())
+            bounds_.push_back(rectSpanBounds(r.left, r.bottom, r.right, r.top, clearance_,
                                              outline_.radius() + reach + grow + 2));
-            if (accurate && !drawn) {
-                bounds_.back().reachBottom = 1; // every row outside
-                bounds_.back().reachTop = -1;
-            }
+        // Fillets fill concave corners beyond the rectangles: their squares are reached too,
+        // and have no inside of their own.
+        for (const UnionOutline::Rect& f : outline_.fillets()) {
+            bounds_.push_back(rectSpanBounds(f.left, f.bottom, f.right, f.top, clearance_, 0));
+            bounds_.back().innerBottom = 1;
+            bounds_.back().innerTop = -1;
         }
+        if (accurate && !drawn)
+            for (SpanBounds& b : bounds_) {
+                b.reachBottom = 1; // every row outside
+                b.reachTop = -1;
+            }
     }
 
     /// A rounded rectangle rather than a union of several.
@@ -285,19 +290,22 @@ public:
     const std::vector<SpanBounds>& spanBounds() const { return bounds_; }
 
     /// Columns of row py deep inside a union, where every pixel sees the plate's interior;
-    /// none (lo > hi) for a single rectangle, whose span bounds say that themselves.
-    void innerRun(double py, double& lo, double& hi) const {
+    /// none (lo > hi) for a single rectangle, whose span bounds say that themselves. A caller
+    /// asking for many rows may lend the room for the work (`scratch`).
+    void innerRun(double py, double& lo, double& hi,
+                  UnionOutline::Scratch* scratch = nullptr) const {
         lo = 1;
         hi = 0;
         if (!single_)
-            outline_.innerColumns(py, clearance_, lo, hi);
+            outline_.innerColumns(py, clearance_, lo, hi, scratch);
     }
 
     /// Columns of row py, within the plate's reach [from, to], where the plate at a position
     /// does not depend on its column; none (lo > hi) when that cannot be said.
-    void straightRun(double py, double from, double to, double& lo, double& hi) const {
+    void straightRun(double py, double from, double to, double& lo, double& hi,
+                     UnionOutline::Scratch* scratch = nullptr) const {
         if (!single_)
-            outline_.straightColumns(py, clearance_, from, to, lo, hi);
+            outline_.straightColumns(py, clearance_, from, to, lo, hi, scratch);
         else if (edges_ == Edges::HalfPixelOutside)
             accurate_.straightRun(reach_, lo, hi);
         else

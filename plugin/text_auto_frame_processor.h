@@ -80,18 +80,13 @@ private:
         if (search.overflow) // too many pieces to group: the one plate around all the text
             return {whole};
         using Scan = plate::RowScan<PIX, maxValue>;
-        const plate::Box* measured = nullptr; // the block whose columns are below
-        std::vector<plate::RowExtent> columns;
-        auto extent = [&](const plate::Box& block, int i) {
-            if (params.plateLayout != plate::PlateLayout::Columns)
-                return Scan::within(rows, block, i, test);
-            if (measured != &block) {
-                columns = Scan::columnsWithin(rows, block, test);
-                measured = &block;
-            }
-            return columns[static_cast<size_t>(i - block.minX)];
+        auto linesOf = [&](const plate::Box& block) {
+            if (params.plateLayout == plate::PlateLayout::Columns)
+                return Scan::verticalLines(rows, block, params.lineGap, test);
+            return plate::linesOfBlock(block, params.lineGap, plate::Along::Rows,
+                                       [&](int y) { return Scan::within(rows, block, y, test); });
         };
-        return plate::platesOfBlocks(params, search.blocks, rows.width(), rows.height(), extent);
+        return plate::platesOfBlocks(params, search.blocks, rows.width(), rows.height(), linesOf);
     }
 
     plate::ClearNotes clear_;

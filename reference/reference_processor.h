@@ -77,9 +77,13 @@ private:
                 text[static_cast<size_t>(y) * width + x] = isText(x, y);
         std::vector<plate::Box> pieces = piecesOf(text, width, height);
         plate::mergeTouching(pieces, plate::Reach::of(params));
-        return plate::platesOfBlocks(
-            params, pieces, width, height,
-            [&](const plate::Box& block, int i) { return extentAcross(text, width, block, i); });
+        const plate::Along along = params.plateLayout == plate::PlateLayout::Columns
+                                       ? plate::Along::Columns
+                                       : plate::Along::Rows;
+        return plate::platesOfBlocks(params, pieces, width, height, [&](const plate::Box& block) {
+            return plate::linesOfBlock(block, params.lineGap, along,
+                                       [&](int i) { return extentAcross(text, width, block, i); });
+        });
     }
 
     /// The text of row i of a block across its columns, or for vertical lines of column i

@@ -185,19 +185,27 @@ TEST(Detection, BandSweepFindsTheBlocksOfTheTouchingPieces) {
             plate::findBlocks(rows, test, reach, {all.minX, all.minY, all.maxX + 1, all.maxY + 1},
                               serial(1 + rng() % 5));
         ASSERT_FALSE(search.overflow);
-        // Each block's columns, read row by row, are those of the text in it.
+        // Each block's vertical lines, found from its columns' text, are those of the layout's
+        // plain statement.
         for (const Box& block : search.blocks) {
-            const auto columns =
-                plate::RowScan<unsigned short, 65535>::columnsWithin(rows, block, test);
-            for (int x = block.minX; x <= block.maxX; ++x) {
-                plate::RowExtent e;
-                for (int y = block.minY; y <= block.maxY; ++y)
-                    if (text[y * w + x]) {
-                        e.first = e.first < 0 ? y : e.first;
-                        e.last = y;
-                    }
-                ASSERT_EQ(columns[static_cast<size_t>(x - block.minX)].first, e.first) << round;
-                ASSERT_EQ(columns[static_cast<size_t>(x - block.minX)].last, e.last) << round;
+            const auto found =
+                plate::RowScan<unsigned short, 65535>::verticalLines(rows, block, p.lineGap, test);
+            const auto plain =
+                plate::linesOfBlock(block, p.lineGap, plate::Along::Columns, [&](int x) {
+                    plate::RowExtent e;
+                    for (int y = block.minY; y <= block.maxY; ++y)
+                        if (text[y * w + x]) {
+                            e.first = e.first < 0 ? y : e.first;
+                            e.last = y;
+                        }
+                    return e;
+                });
+            ASSERT_EQ(found.size(), plain.size()) << round;
+            for (size_t i = 0; i < plain.size(); ++i) {
+                EXPECT_EQ(found[i].minX, plain[i].minX) << round;
+                EXPECT_EQ(found[i].maxX, plain[i].maxX) << round;
+                EXPECT_EQ(found[i].minY, plain[i].minY) << round;
+                EXPECT_EQ(found[i].maxY, plain[i].maxY) << round;
             }
         }
         ASSERT_EQ(search.blocks.size(), expected.size()) << round;

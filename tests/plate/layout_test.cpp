@@ -163,11 +163,13 @@ TEST(Grouping, LinePlatesJoinAndTheLimitsHold) {
         const Params p = layoutParams(PlateLayout::Lines, 0, marginY, 1);
         const std::vector<int> rows = stripeRows(count, gap);
         const Box block{0, 40, 0, rows.back()};
-        return plate::platesOfBlocks(p, {block}, 100, 1000, [&](const Box&, int y) {
-            plate::RowExtent e;
-            if ((y % (gap + 1)) == 0)
-                e = y / (gap + 1) % 2 ? plate::RowExtent{10, 30} : plate::RowExtent{0, 40};
-            return e;
+        return plate::platesOfBlocks(p, {block}, 100, 1000, [&](const Box& b) {
+            return plate::linesOfBlock(b, p.lineGap, plate::Along::Rows, [&](int y) {
+                plate::RowExtent e;
+                if ((y % (gap + 1)) == 0)
+                    e = y / (gap + 1) % 2 ? plate::RowExtent{10, 30} : plate::RowExtent{0, 40};
+                return e;
+            });
         });
     };
     // marginY 1, one empty row: each plate reaches the next line's row.
@@ -194,7 +196,7 @@ TEST(Grouping, LinePlatesJoinAndTheLimitsHold) {
         for (int i = 0; i < n; ++i)
             specks.push_back({3 * i, 3 * i, 0, 0});
         return plate::platesOfBlocks(blocks, specks, 400, 10,
-                                     [](const Box&, int) { return plate::RowExtent{}; });
+                                     [](const Box&) { return std::vector<Box>{}; });
     };
     EXPECT_EQ(platesOfSpecks(64).size(), 64u);
     const plate::Plates all = platesOfSpecks(65);
