@@ -459,6 +459,13 @@ constexpr FuzzedParam kParams[] = {
     {"plateLayout", ParamKind::Choice},
     {"lineGap", ParamKind::Double},
     {"innerCornerSize", ParamKind::Double},
+    {"shadowEnabled", ParamKind::Boolean},
+    {"shadowColor", ParamKind::RGBA},
+    {"shadowOffsetX", ParamKind::Double},
+    {"shadowOffsetY", ParamKind::Double},
+    {"shadowSoftness", ParamKind::Double},
+    {"minPlateWidth", ParamKind::Double},
+    {"minPlateHeight", ParamKind::Double},
 };
 // clang-format on
 constexpr int kParamCount = static_cast<int>(sizeof kParams / sizeof kParams[0]);

@@ -9,6 +9,7 @@
 #include "plate_detection.h"
 #include "plate_rows.h"
 #include "plate_shading.h"
+#include "plate_shadow.h"
 #include "plate_simd.h"
 #include "plate_tables.h"
 
@@ -85,8 +86,10 @@ template <class PIX, int maxValue, class S> class Drawing {
 public:
     /// `window`: the render window (small ones compute directly rather than make tables);
     /// `vector`: the four-pixel tests may use vector instructions.
-    Drawing(const Params& p, const Plates& plates, const OfxRectI& window, bool vector)
-        : s_(p), vector_(vector) {
+    /// `shadow`: the plates' shadow (inactive: none); it must outlive the drawing.
+    Drawing(const Params& p, const Plates& plates, const ShadowField& shadow,
+            const OfxRectI& window, bool vector)
+        : s_(p), shadow_(shadow), vector_(vector) {
         for (const Plate& plate : plates)
             shapes_.emplace_back(plate, p.cornerSize, p.innerCornerSize, S::kEdges,
                                  p.outlineReach(), p.fillEnabled || p.strokeActive());
@@ -102,6 +105,15 @@ public:
         useTables_ = std::is_same_v<PIX, unsigned char> && pixels >= kTablePixels;
         if (useTables_)
             tables_.prepare();
+        if (shadow_.active()) {
+            // Without a fill the shadow shows inside the outline: no span is the fill's.
+            interiorUsable_ = p.fillEnabled;
+            // A transparent pixel (or none) under the shadow alone, at every coverage.
+            shadowOverZero_.resize(ShadowField::kLevels + 1);
+            for (int level = 0; level <= ShadowField::kLevels; ++level)
+                s_.shade(kZeroPixel, shadowOverZero_[static_cast<size_t>(level)].data(), Local{},
+                         level);
+        }
     }
 
     /// Draws every row of `window` from the source `src` into `dst`; positions are measured
@@ -130,6 +142,7 @@ public:
             row.clearFrom = row.srcEnd;
             if (row.in)
                 clear.columns(y, src.bounds, row.srcFirst, row.srcEnd, row.clearEnd, row.clearFrom);
+            plan.shadowOf(row, static_cast<std::int64_t>(y) - origin.y1);
             plan.drawRow(row);
         }
     }
@@ -206,6 +219,8 @@ private:
         int clearEnd = 0, clearFrom = 0; ///< source columns known clear: before, from
         const Local* local = nullptr;    ///< the plate of a Straight span
         const SideColumns* side = nullptr;
+        const int* shadow = nullptr; ///< the shadow's coverage of columns [shadowFrom, shadowEnd)
+        int shadowFrom = 0, shadowEnd = 0;
         PIX localOverNothing[4] = {0, 0, 0, 0};
         PIX localOverZero[4] = {0, 0, 0, 0};
     };
@@ -218,6 +233,27 @@ private:
               sides_(d.shapes_.size()) {
             for (const Shape& shape : d.shapes_)
                 all_.push_back(&shape);
+        }
+
+        /// The shadow's coverage of the row (py from the source's corner) across the window.
+        void shadowOf(Row& row, std::int64_t py) {
+            row.shadow = nullptr;
+            row.shadowFrom = row.shadowEnd = window_.x1;
+            const ShadowField& shadow = d_.shadow_;
+            if (!shadow.active() || py < shadow.reach().y1 || py >= shadow.reach().y2)
+                return;
+            const std::int64_t from = std::max<std::int64_t>(
+                window_.x1, static_cast<std::int64_t>(shadow.reach().x1) + originX_);
+            const std::int64_t end = std::min<std::int64_t>(
+                window_.x2, static_cast<std::int64_t>(shadow.reach().x2) + originX_);
+            if (from >= end)
+                return;
+            row.shadowFrom = static_cast<int>(from);
+            row.shadowEnd = static_cast<int>(end);
+            shadowRow_.resize(static_cast<size_t>(end - from));
+            shadow.row(static_cast<int>(py), static_cast<int>(from - originX_),
+                       static_cast<int>(end - originX_), shadowRow_.data(), shadowCache_);
+            row.shadow = shadowRow_.data();
         }
 
         void drawRow(Row& row) {
@@ -269,11 +305,11 @@ private:
                                originX_);
                 row.side = &side;
                 d_.span<Span::Side>(row, first, innerFirst);
-                d_.span<Span::Interior>(row, innerFirst, innerEnd);
+                d_.interiorSpan(row, innerFirst, innerEnd);
                 d_.span<Span::Side>(row, innerEnd, r.end);
             } else {
                 d_.span<Span::Exact>(row, first, innerFirst);
-                d_.span<Span::Interior>(row, innerFirst, innerEnd);
+                d_.interiorSpan(row, innerFirst, innerEnd);
                 d_.span<Span::Exact>(row, innerEnd, r.end);
             }
         }
@@ -375,10 +411,68 @@ private:
         std::vector<SideColumns> sides_;
         std::vector<Reached> reached_;
         UnionOutline::Scratch scratch_;
+        std::vector<int> shadowRow_;
+        ShadowField::RowCache shadowCache_;
     };
+
+    /// Columns deep inside the fill: there the plate hides its shadow, unless it has no fill.
+    void interiorSpan(const Row& row, int first, int end) const {
+        if (interiorUsable_)
+            span<Span::Interior>(row, first, end);
+        else
+            span<Span::Exact>(row, first, end);
+    }
 
     /// Columns [first, end) of one row, all of one kind.
     template <Span kind> void span(const Row& row, int first, int end) const {
+        if (first >= end)
+            return;
+        if constexpr (kind != Span::Interior) {
+            // The shadow's columns take it pixel by pixel.
+            const int a = std::clamp(row.shadowFrom, first, end);
+            const int b = std::clamp(row.shadowEnd, a, end);
+            if (row.shadow && a < b) {
+                unshadowed<kind>(row, first, a);
+                shadowed<kind>(row, a, b);
+                unshadowed<kind>(row, b, end);
+                return;
+            }
+        }
+        unshadowed<kind>(row, first, end);
+    }
+
+    /// Columns [first, end) of a span under the shadow: the arithmetic's per-pixel result at the
+    /// shadow's coverage; a transparent source pixel (or none) outside the plate from a table.
+    template <Span kind> void shadowed(const Row& row, int first, int end) const {
+        PIX* out = row.out + static_cast<std::ptrdiff_t>(first - row.outX) * 4;
+        const int* level = row.shadow + (first - row.shadowFrom);
+        for (int x = first; x < end; ++x, out += 4, ++level) {
+            const bool hasSource = x >= row.srcFirst && x < row.srcEnd;
+            const bool clear = hasSource && (x < row.clearEnd || x >= row.clearFrom);
+            const PIX* in = hasSource && !clear
+                                ? row.in + static_cast<std::ptrdiff_t>(x - row.inX) * 4
+                            : hasSource ? kZeroPixel
+                                        : nullptr;
+            if constexpr (kind == Span::Exact) {
+                s_.shadeAt(in, out, row.shapes, row.shapeCount, relative(x, row.originX), row.py,
+                           *level);
+            } else if constexpr (kind == Span::Side) {
+                s_.shade(in, out, row.side->local[row.side->index(x)], *level);
+            } else if constexpr (kind == Span::Straight) {
+                s_.shade(in, out, *row.local, *level);
+            } else {
+                static_assert(kind == Span::Outside);
+                if (*level != 0 && (!in || isZero<1>(in)))
+                    std::memcpy(out, shadowOverZero_[static_cast<size_t>(*level)].data(),
+                                sizeof(PIX) * 4);
+                else
+                    s_.shade(in, out, Local{}, *level);
+            }
+        }
+    }
+
+    /// Columns [first, end) of one row, all of one kind, without shadow.
+    template <Span kind> void unshadowed(const Row& row, int first, int end) const {
         if (first >= end)
             return;
         // Split by where the source has pixels, so the loops below never test for it.
@@ -526,6 +620,9 @@ private:
     }
 
     S s_;
+    const ShadowField& shadow_;
+    bool interiorUsable_ = true;                     ///< Interior spans may be taken
+    std::vector<std::array<PIX, 4>> shadowOverZero_; ///< per shadow level
     std::vector<Shape> shapes_;
     bool valid_ = true; ///< every span bound usable: the shortcuts may be taken
     bool vector_;

@@ -29,15 +29,31 @@ using Plates = std::vector<Plate>;
 /// per block, blocks beyond it to the one plate around all the text.
 constexpr size_t kMaxPlates = 64;
 
-/// Grows the bounding box of the text (relative columns and rows) into the plate and clamps
-/// it to the source, `width` × `height` pixels.
+/// Grows `lo` and `hi` apart, each by half the difference, until they span at least `least`
+/// pixels (the pixels from lo to hi, both included).
+inline void growToLeast(float& lo, float& hi, float least) {
+    const float span = (hi - lo) + 1;
+    if (least > 0 && span < least) {
+        const float extra = 0.5f * (least - span);
+        lo -= extra;
+        hi += extra;
+    }
+}
+
+/// Grows the bounding box of the text (relative columns and rows) into the plate: by the
+/// margins, then about its centre to the least size, then moved by the offset and clamped to
+/// the source, `width` × `height` pixels.
 inline PlateRect plateFromExtremes(int minX, int maxX, int minY, int maxY, int width, int height,
                                    const Params& p) {
     PlateRect plate;
     plate.left = static_cast<float>(minX) - (p.marginX + p.marginX);
-    plate.bottom = (static_cast<float>(minY) - p.marginY) + p.yOffset;
+    plate.bottom = static_cast<float>(minY) - p.marginY;
     plate.right = static_cast<float>(maxX) + (p.marginX + p.marginX);
-    plate.top = (static_cast<float>(maxY) + p.marginY) + p.yOffset;
+    plate.top = static_cast<float>(maxY) + p.marginY;
+    growToLeast(plate.left, plate.right, p.minPlateWidth);
+    growToLeast(plate.bottom, plate.top, p.minPlateHeight);
+    plate.bottom += p.yOffset;
+    plate.top += p.yOffset;
     if (plate.left < 0)
         plate.left = 0;
     if (plate.bottom < 0)

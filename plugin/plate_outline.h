@@ -176,6 +176,22 @@ public:
     float radius() const { return radius_; } ///< the largest convex corner's radius
     /// The largest fillet radius: how far the shape reaches beyond its rectangles.
     float filletRadius() const { return filletRadius_; }
+    /// The union as rectangles that do not overlap: its cells joined along rows.
+    std::vector<Rect> pieces() const { return Grid(rects_).pieces(); }
+
+    /// A rounded corner: the arc's centre and radius, the corner (vx, vy) it replaces, and
+    /// whether it fills a concave corner in or cuts a convex one off.
+    struct Corner {
+        float vx, vy, cx, cy, r;
+        bool concave;
+    };
+    std::vector<Corner> corners() const {
+        std::vector<Corner> all;
+        for (const Arc& a : arcs_)
+            all.push_back({a.vx, a.vy, a.cx, a.cy, a.r, a.concave});
+        return all;
+    }
+
     /// The squares that fillets fill in, beyond the rectangles: (left, bottom, right, top).
     std::vector<Rect> fillets() const {
         std::vector<Rect> squares;
@@ -217,6 +233,23 @@ private:
         /// Cell (i, j), between xs[i] and xs[i + 1], ys[j] and ys[j + 1]; none outside.
         bool filled(int i, int j) const {
             return i >= 0 && j >= 0 && i < nx && j < ny && cells[static_cast<size_t>(j * nx + i)];
+        }
+        /// The filled cells, joined along each row of cells.
+        std::vector<Rect> pieces() const {
+            std::vector<Rect> joined;
+            for (int j = 0; j < ny; ++j)
+                for (int i = 0; i < nx;) {
+                    if (!filled(i, j)) {
+                        ++i;
+                        continue;
+                    }
+                    int k = i + 1;
+                    while (k < nx && filled(k, j))
+                        ++k;
+                    joined.push_back({xs[i], ys[j], xs[k], ys[j + 1]});
+                    i = k;
+                }
+            return joined;
         }
 
         std::vector<float> xs, ys;

@@ -37,7 +37,14 @@ struct Params {
     PlateLayout plateLayout = PlateLayout::Whole;
     float lineGap = 16; ///< rows (columns) without text, at least this many, separate two lines
     float innerCornerSize = 0; ///< radius of the concave corners of joined plates
-    bool straight = false;     ///< the source holds straight (un-premultiplied) colour
+    bool shadowEnabled = false;
+    float shadowColor[4] = {0, 0, 0, 0.5f}; ///< straight R, G, B, A
+    float shadowOffsetX = 6;                ///< pixels, right on screen
+    float shadowOffsetY = 6;                ///< pixels, down on screen
+    float shadowSoftness = 8;               ///< pixels: twice the blur's standard deviation
+    float minPlateWidth = 0;                ///< pixels; every plate at least this wide
+    float minPlateHeight = 0;               ///< and this tall
+    bool straight = false;                  ///< the source holds straight (un-premultiplied) colour
 
     /// Whether the layout splits blocks into lines, horizontal or vertical.
     bool splitsLines() const {
@@ -58,6 +65,14 @@ struct Params {
                                 strokeColor[2], strokeColor[3], innerCornerSize};
         for (float v : values)
             if (!std::isfinite(v))
+                return false;
+        if (!std::isfinite(minPlateWidth) || !std::isfinite(minPlateHeight))
+            return false;
+        // The shadow's values matter only where there is a shadow.
+        const float shadow[] = {shadowColor[0], shadowColor[1], shadowColor[2], shadowColor[3],
+                                shadowOffsetX,  shadowOffsetY,  shadowSoftness};
+        for (float v : shadow)
+            if (shadowEnabled && !std::isfinite(v))
                 return false;
         // The line gap is a distance of the layouts that group text; the one plate ignores it.
         return plateLayout == PlateLayout::Whole || std::isfinite(lineGap);

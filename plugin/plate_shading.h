@@ -7,6 +7,7 @@
 #pragma once
 
 #include "plate_params.h"
+#include "plate_shadow.h"
 #include "plate_shape.h"
 
 #include <algorithm>
@@ -47,6 +48,77 @@ template <class PIX, int maxValue> inline PIX storeRounded(float value) {
     }
 }
 
+/// A source pixel (null: none) composited over a premultiplied plate colour, as a compositor
+/// would: out = S + (1 - S.a) × P, worked in channel units (0 to maxValue), the plate scaled
+/// to them; the source itself where the plate is nothing or the source is opaque. Straight
+/// sources are premultiplied on reading and divided again on writing.
+template <class PIX, int maxValue>
+void compositeOver(const PIX* src, PIX* dst, const float plate[4], bool straight) {
+    constexpr float scale = static_cast<float>(maxValue);
+    constexpr float unit = 1.0f / static_cast<float>(maxValue);
+    auto copy = [&] {
+        for (int c = 0; c < 4; ++c)
+            dst[c] = src ? src[c] : PIX(0);
+    };
+    if (plate[0] == 0 && plate[1] == 0 && plate[2] == 0 && plate[3] == 0) {
+        copy();
+        return;
+    }
+    // Named channels rather than an array: the compiler would write an array piecewise and
+    // read it back whole, which stalls the store-to-load forwarding.
+    float sr = 0, sg = 0, sb = 0, sa = 0;
+    if (src) {
+        sa = static_cast<float>(src[3]);
+        if (sa >= scale) {
+            copy();
+            return;
+        }
+        if (!straight) {
+            sr = static_cast<float>(src[0]);
+            sg = static_cast<float>(src[1]);
+            sb = static_cast<float>(src[2]);
+        } else if (sa * unit > kMinAlpha) {
+            const float a = sa * unit;
+            sr = static_cast<float>(src[0]) * a;
+            sg = static_cast<float>(src[1]) * a;
+            sb = static_cast<float>(src[2]) * a;
+        }
+    }
+    const float k = 1.0f - sa * unit;
+    const float O[4] = {sr + k * (plate[0] * scale), sg + k * (plate[1] * scale),
+                        sb + k * (plate[2] * scale), sa + k * (plate[3] * scale)};
+    dst[3] = storeRounded<PIX, maxValue>(O[3]);
+    if (!straight) {
+        for (int c = 0; c < 3; ++c)
+            dst[c] = storeRounded<PIX, maxValue>(O[c]);
+    } else if (std::is_floating_point_v<PIX> ? O[3] > 0 : dst[3] != 0) {
+        // Integers divide by the alpha as stored, so that premultiplying what was written gives
+        // back the nearest value to the result.
+        const float alpha = std::is_floating_point_v<PIX> ? O[3] : static_cast<float>(dst[3]);
+        const float inverse = scale / alpha;
+        for (int c = 0; c < 3; ++c)
+            dst[c] = storeRounded<PIX, maxValue>(O[c] * inverse);
+    } else {
+        dst[0] = dst[1] = dst[2] = PIX(0);
+    }
+}
+
+/// The shadow's colour where it covers a pixel: its colour premultiplied, times the shadow's
+/// coverage (in 1/kShadowLevels), times what the plate leaves uncovered.
+struct ShadowTint {
+    explicit ShadowTint(const Params& p) {
+        for (int c = 0; c < 3; ++c)
+            colour[c] = p.shadowColor[c] * p.shadowColor[3];
+        colour[3] = p.shadowColor[3];
+    }
+    void at(int level, float uncovered, float out[4]) const {
+        const float s = (static_cast<float>(level) * (1.0f / ShadowField::kLevels)) * uncovered;
+        for (int c = 0; c < 4; ++c)
+            out[c] = colour[c] * s;
+    }
+    float colour[4];
+};
+
 /// The compatible arithmetic: outline or fill (never both) blended with the straight colour
 /// of the source, hard-edged fill, text pixels left without plate, distances as delivered.
 template <class PIX, int maxValue> struct CompatibleShading {
@@ -57,7 +129,8 @@ template <class PIX, int maxValue> struct CompatibleShading {
     explicit CompatibleShading(const Params& p)
         : scale(static_cast<float>(maxValue)),
           threshold(p.detectionThreshold * static_cast<float>(maxValue)), straight(p.straight),
-          fillEnabled(p.fillEnabled), strokeActive(p.strokeActive()), strokeWidth(p.strokeWidth) {
+          fillEnabled(p.fillEnabled), strokeActive(p.strokeActive()), strokeWidth(p.strokeWidth),
+          tint(p) {
         std::copy(p.fillColor, p.fillColor + 4, fill);
         std::copy(p.strokeColor, p.strokeColor + 4, stroke);
     }
@@ -70,6 +143,7 @@ template <class PIX, int maxValue> struct CompatibleShading {
     float strokeWidth;
     float fill[4];
     float stroke[4];
+    ShadowTint tint;
 
     /// What the plate is at one position, text aside.
     struct Local {
@@ -154,10 +228,26 @@ template <class PIX, int maxValue> struct CompatibleShading {
         blend(src, dst, isText(src) ? Local{} : l);
     }
 
-    /// The whole per-pixel algorithm at a position (the plate is not looked at for text).
-    void shadeAt(const PIX* src, PIX* dst, const Shape* const* shapes, size_t n, float px,
-                 float py) const {
-        blend(src, dst, isText(src) ? Local{} : localAt(shapes, n, px, py));
+    /// The same under a shadow of coverage `level`: where this arithmetic leaves the source as
+    /// it is (outside the plate and its outline), the source over the shadow, premultiplied.
+    void shade(const PIX* src, PIX* dst, const Local& l, int level) const {
+        if (level == 0 || l.inFill || l.inStroke) {
+            shade(src, dst, l);
+            return;
+        }
+        float shadow[4];
+        tint.at(level, 1.0f, shadow);
+        compositeOver<PIX, maxValue>(src, dst, shadow, straight);
+    }
+
+    /// The whole per-pixel algorithm at a position (the plate is not looked at for text),
+    /// under a shadow of coverage `level`.
+    void shadeAt(const PIX* src, PIX* dst, const Shape* const* shapes, size_t n, float px, float py,
+                 int level = 0) const {
+        if (level == 0)
+            blend(src, dst, isText(src) ? Local{} : localAt(shapes, n, px, py));
+        else
+            shade(src, dst, localAt(shapes, n, px, py), level);
     }
 
     /// A pixel neither fill nor outline reaches: recomputed.
@@ -182,7 +272,7 @@ template <class PIX, int maxValue> struct AccurateShading {
     explicit AccurateShading(const Params& p)
         : scale(static_cast<float>(maxValue)), unit(1.0f / static_cast<float>(maxValue)),
           straight(p.straight), fillEnabled(p.fillEnabled), strokeActive(p.strokeActive()),
-          strokeWidth(p.strokeWidth) {
+          strokeWidth(p.strokeWidth), reach(static_cast<float>(p.outlineReach())), tint(p) {
         for (int c = 0; c < 3; ++c) {
             fill[c] = p.fillColor[c] * p.fillColor[3];
             stroke[c] = p.strokeColor[c] * p.strokeColor[3];
@@ -198,13 +288,17 @@ template <class PIX, int maxValue> struct AccurateShading {
     bool fillEnabled;
     bool strokeActive;
     float strokeWidth;
+    float reach; ///< how far beyond the edge the outline is drawn
+    ShadowTint tint;
     float fill[4];     ///< premultiplied
     float stroke[4];   ///< premultiplied
     float interior[4]; ///< the plate deep inside the fill
 
-    /// The plate at one position, premultiplied.
+    /// The plate at one position, premultiplied, and how much of the pixel its shape covers
+    /// (fill and outline together), which its shadow leaves alone.
     struct Local {
         float plate[4] = {0, 0, 0, 0};
+        float cover = 0;
     };
 
     /// Coverage of a pixel whose centre lies `distance` outside an edge: a one-pixel ramp.
@@ -243,8 +337,12 @@ template <class PIX, int maxValue> struct AccurateShading {
             d = any ? std::min(d, di) : di;
             any = true;
         }
-        if (any)
+        if (any) {
             plateFromDistance(d, l.plate);
+            l.cover = fillEnabled    ? coverage(d - reach)
+                      : strokeActive ? coverage(std::fabs(d) - strokeWidth)
+                                     : 0.0f;
+        }
         return l;
     }
 
@@ -253,59 +351,32 @@ template <class PIX, int maxValue> struct AccurateShading {
             dst[c] = src ? src[c] : PIX(0);
     }
 
-    /// out = S over P; the source itself where the plate is nothing or the source is opaque.
-    /// Worked in channel units (0 to maxValue), the plate scaled to them.
     void composite(const PIX* src, PIX* dst, const float plate[4]) const {
-        if (plate[0] == 0 && plate[1] == 0 && plate[2] == 0 && plate[3] == 0) {
-            copy(src, dst);
-            return;
-        }
-        // Named channels rather than an array: the compiler would write an array piecewise
-        // and read it back whole, which stalls the store-to-load forwarding.
-        float sr = 0, sg = 0, sb = 0, sa = 0;
-        if (src) {
-            sa = static_cast<float>(src[3]);
-            if (sa >= scale) {
-                copy(src, dst);
-                return;
-            }
-            if (!straight) {
-                sr = static_cast<float>(src[0]);
-                sg = static_cast<float>(src[1]);
-                sb = static_cast<float>(src[2]);
-            } else if (sa * unit > kMinAlpha) {
-                const float a = sa * unit;
-                sr = static_cast<float>(src[0]) * a;
-                sg = static_cast<float>(src[1]) * a;
-                sb = static_cast<float>(src[2]) * a;
-            }
-        }
-        const float k = 1.0f - sa * unit;
-        const float O[4] = {sr + k * (plate[0] * scale), sg + k * (plate[1] * scale),
-                            sb + k * (plate[2] * scale), sa + k * (plate[3] * scale)};
-        dst[3] = storeRounded<PIX, maxValue>(O[3]);
-        if (!straight) {
-            for (int c = 0; c < 3; ++c)
-                dst[c] = storeRounded<PIX, maxValue>(O[c]);
-        } else if (std::is_floating_point_v<PIX> ? O[3] > 0 : dst[3] != 0) {
-            // Integers divide by the alpha as stored, so that premultiplying what was written
-            // gives back the nearest value to the result.
-            const float alpha = std::is_floating_point_v<PIX> ? O[3] : static_cast<float>(dst[3]);
-            const float inverse = scale / alpha;
-            for (int c = 0; c < 3; ++c)
-                dst[c] = storeRounded<PIX, maxValue>(O[c] * inverse);
-        } else {
-            dst[0] = dst[1] = dst[2] = PIX(0);
-        }
+        compositeOver<PIX, maxValue>(src, dst, plate, straight);
     }
 
     /// A source pixel under the plate `l`.
     void shade(const PIX* src, PIX* dst, const Local& l) const { composite(src, dst, l.plate); }
 
-    /// The whole per-pixel algorithm at a position.
-    void shadeAt(const PIX* src, PIX* dst, const Shape* const* shapes, size_t n, float px,
-                 float py) const {
-        shade(src, dst, localAt(shapes, n, px, py));
+    /// The same under a shadow of coverage `level`: source over plate over shadow, the shadow
+    /// only where the plate's shape leaves the pixel uncovered.
+    void shade(const PIX* src, PIX* dst, const Local& l, int level) const {
+        if (level == 0) {
+            shade(src, dst, l);
+            return;
+        }
+        float shadow[4];
+        tint.at(level, 1.0f - l.cover, shadow);
+        const float k = 1.0f - l.plate[3];
+        const float over[4] = {l.plate[0] + k * shadow[0], l.plate[1] + k * shadow[1],
+                               l.plate[2] + k * shadow[2], l.plate[3] + k * shadow[3]};
+        composite(src, dst, over);
+    }
+
+    /// The whole per-pixel algorithm at a position, under a shadow of coverage `level`.
+    void shadeAt(const PIX* src, PIX* dst, const Shape* const* shapes, size_t n, float px, float py,
+                 int level = 0) const {
+        shade(src, dst, localAt(shapes, n, px, py), level);
     }
 
     void shadeOutside(const PIX* src, PIX* dst) const { copy(src, dst); }

@@ -23,6 +23,13 @@ TextAutoFramePlugin::TextAutoFramePlugin(OfxImageEffectHandle handle) : OFX::Ima
     plateLayout = fetchChoiceParam("plateLayout");
     lineGap = fetchDoubleParam("lineGap");
     innerCornerSize = fetchDoubleParam("innerCornerSize");
+    shadowEnabled = fetchBooleanParam("shadowEnabled");
+    shadowColor = fetchRGBAParam("shadowColor");
+    shadowOffsetX = fetchDoubleParam("shadowOffsetX");
+    shadowOffsetY = fetchDoubleParam("shadowOffsetY");
+    shadowSoftness = fetchDoubleParam("shadowSoftness");
+    minPlateWidth = fetchDoubleParam("minPlateWidth");
+    minPlateHeight = fetchDoubleParam("minPlateHeight");
 }
 
 namespace {
@@ -109,6 +116,16 @@ plate::Params TextAutoFramePlugin::paramsAt(const OFX::RenderArgs& args) const {
     double gap = 16, inner = 0;
     lineGap->getValueAtTime(args.time, gap);
     innerCornerSize->getValueAtTime(args.time, inner);
+    bool shadowOn = false;
+    double shadow[4] = {0, 0, 0, 0}, shadowX = 0, shadowY = 0, softness = 0;
+    double leastWidth = 0, leastHeight = 0;
+    shadowEnabled->getValueAtTime(args.time, shadowOn);
+    shadowColor->getValueAtTime(args.time, shadow[0], shadow[1], shadow[2], shadow[3]);
+    shadowOffsetX->getValueAtTime(args.time, shadowX);
+    shadowOffsetY->getValueAtTime(args.time, shadowY);
+    shadowSoftness->getValueAtTime(args.time, softness);
+    minPlateWidth->getValueAtTime(args.time, leastWidth);
+    minPlateHeight->getValueAtTime(args.time, leastHeight);
     // Any value but a known option's (a damaged project, say) draws the one plate.
     const plate::PlateLayout arrangement =
         layout == static_cast<int>(plate::PlateLayout::Blocks)    ? plate::PlateLayout::Blocks
@@ -130,6 +147,11 @@ plate::Params TextAutoFramePlugin::paramsAt(const OFX::RenderArgs& args) const {
         corner *= round;
         inner *= round;
         stroke *= round;
+        shadowX *= sx;
+        shadowY *= sy;
+        softness *= round;
+        leastWidth *= sx;
+        leastHeight *= sy;
     }
 
     plate::Params p;
@@ -149,6 +171,14 @@ plate::Params TextAutoFramePlugin::paramsAt(const OFX::RenderArgs& args) const {
     p.plateLayout = arrangement;
     p.lineGap = static_cast<float>(gap);
     p.innerCornerSize = static_cast<float>(inner);
+    p.shadowEnabled = shadowOn;
+    for (int c = 0; c < 4; ++c)
+        p.shadowColor[c] = static_cast<float>(shadow[c]);
+    p.shadowOffsetX = static_cast<float>(shadowX);
+    p.shadowOffsetY = static_cast<float>(shadowY);
+    p.shadowSoftness = static_cast<float>(softness);
+    p.minPlateWidth = static_cast<float>(leastWidth);
+    p.minPlateHeight = static_cast<float>(leastHeight);
     return p;
 }
 

@@ -58,4 +58,11 @@ private:
     OFX::ChoiceParam* plateLayout = nullptr;
     OFX::DoubleParam* lineGap = nullptr;
     OFX::DoubleParam* innerCornerSize = nullptr;
+    OFX::BooleanParam* shadowEnabled = nullptr;
+    OFX::RGBAParam* shadowColor = nullptr;
+    OFX::DoubleParam* shadowOffsetX = nullptr;
+    OFX::DoubleParam* shadowOffsetY = nullptr;
+    OFX::DoubleParam* shadowSoftness = nullptr;
+    OFX::DoubleParam* minPlateWidth = nullptr;
+    OFX::DoubleParam* minPlateHeight = nullptr;
 };

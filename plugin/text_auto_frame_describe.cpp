@@ -30,12 +30,13 @@ void defineDouble(OFX::ImageEffectDescriptor& desc, OFX::PageParamDescriptor& pa
 }
 
 void defineBoolean(OFX::ImageEffectDescriptor& desc, OFX::PageParamDescriptor& page,
-                   const char* name, const char* label, bool defaultValue, const char* hint) {
+                   const char* name, const char* label, bool defaultValue, const char* hint,
+                   bool animates = true) {
     OFX::BooleanParamDescriptor* param = desc.defineBooleanParam(name);
     param->setLabels(label, label, label);
     param->setHint(hint);
     param->setDefault(defaultValue);
-    param->setAnimates(true);
+    param->setAnimates(animates);
     page.addChild(*param);
 }
 
@@ -133,6 +134,38 @@ constexpr const char* kInnerCornerSizeHint =
     "line meets a wider one; 0 keeps them square. Limited to half of either edge that meets "
     "there. Pixels of the full-size image in the accurate mode.";
 
+constexpr const char* kShadowEnabledHint = "枠の下に柔らかい影を付けます。\n"
+                                           "Draws a soft shadow under the plates.";
+constexpr const char* kShadowColorHint =
+    "影の色。アルファは影の濃さです。影は枠の外側にだけ付き、半透明の枠を暗くしません。\n"
+    "Shadow colour; its alpha is the shadow's strength. The shadow shows only outside the "
+    "plate, so a translucent plate is not darkened.";
+constexpr const char* kShadowOffsetXHint =
+    "影を右へずらす量（ピクセル）。負の値で左へ。正確モードでは原寸画像のピクセルです。\n"
+    "How far the shadow lies to the right, in pixels; negative values move it left. Pixels of "
+    "the full-size image in the accurate mode.";
+constexpr const char* kShadowOffsetYHint =
+    "影を下へずらす量（ピクセル、画面の下向き）。負の値で上へ。正確モードでは原寸画像のピクセル"
+    "です。\n"
+    "How far the shadow lies downwards on screen, in pixels; negative values move it up. "
+    "Pixels of the full-size image in the accurate mode.";
+constexpr const char* kShadowSoftnessHint =
+    "影のぼかしの幅（ピクセル）。ガウスぼかしの標準偏差の 2 倍。0 でくっきりした影。正確モード"
+    "では原寸画像のピクセルです。\n"
+    "How soft the shadow is, in pixels: twice the standard deviation of its Gaussian blur; 0 "
+    "gives a hard edge. Pixels of the full-size image in the accurate mode.";
+constexpr const char* kMinPlateWidthHint =
+    "枠の最小の幅（ピクセル）。狭い枠は中心を保ったままこの幅まで広がります。0 で制限なし。正確"
+    "モードでは原寸画像のピクセルです。\n"
+    "The least width of a plate in pixels: a narrower plate grows about its centre to this "
+    "width; 0 sets no least width. Pixels of the full-size image in the accurate mode.";
+constexpr const char* kMinPlateHeightHint =
+    "枠の最小の高さ（ピクセル）。低い枠は中心を保ったままこの高さまで広がります。字幕ごとに枠の"
+    "高さが変わるのを防ぎます。0 で制限なし。正確モードでは原寸画像のピクセルです。\n"
+    "The least height of a plate in pixels: a lower plate grows about its centre to this "
+    "height, so that subtitles with and without descenders get plates of one height; 0 sets "
+    "no least height. Pixels of the full-size image in the accurate mode.";
+
 void defineClip(OFX::ImageEffectDescriptor& desc, const char* name) {
     OFX::ClipDescriptor* clip = desc.defineClip(name);
     clip->addSupportedComponent(OFX::PixelComponents::RGBA);
@@ -226,6 +259,25 @@ void TextAutoFramePluginFactory::describeInContext(OFX::ImageEffectDescriptor& d
     defineDouble(
         desc, page,
         {"innerCornerSize", "内側の角丸", 0.0, 0.0, 1000.0, 0.0, 100.0, kInnerCornerSizeHint});
+    // Appended after the inner corners; off by default, and the least sizes 0, keep the look
+    // of earlier versions. Whether there is a shadow is a choice, not something to keyframe.
+    defineBoolean(desc, page, "shadowEnabled", "影有効", false, kShadowEnabledHint, false);
+    defineColour(desc, page, "shadowColor", "影の色", 0.0, 0.0, 0.0, 0.5, kShadowColorHint);
+    defineDouble(
+        desc, page,
+        {"shadowOffsetX", "影の横ずれ", 6.0, -1000.0, 1000.0, -50.0, 50.0, kShadowOffsetXHint});
+    defineDouble(
+        desc, page,
+        {"shadowOffsetY", "影の縦ずれ", 6.0, -1000.0, 1000.0, -50.0, 50.0, kShadowOffsetYHint});
+    defineDouble(
+        desc, page,
+        {"shadowSoftness", "影のぼかし", 8.0, 0.0, 1000.0, 0.0, 100.0, kShadowSoftnessHint});
+    defineDouble(
+        desc, page,
+        {"minPlateWidth", "最小の幅", 0.0, 0.0, 100000.0, 0.0, 1920.0, kMinPlateWidthHint});
+    defineDouble(
+        desc, page,
+        {"minPlateHeight", "最小の高さ", 0.0, 0.0, 100000.0, 0.0, 1080.0, kMinPlateHeightHint});
 }
 
 OFX::ImageEffect* TextAutoFramePluginFactory::createInstance(OfxImageEffectHandle handle,

@@ -29,10 +29,11 @@ public:
             const plate::Plates plates = platesOfSource(vector);
             if (plates.empty())
                 return;
+            shadow_ = plate::ShadowField(params, plates, params.outlineReach());
             if (params.compositing == plate::Compositing::Accurate)
-                accurate_.emplace(params, plates, renderWindow, vector);
+                accurate_.emplace(params, plates, shadow_, renderWindow, vector);
             else
-                compatible_.emplace(params, plates, renderWindow, vector);
+                compatible_.emplace(params, plates, shadow_, renderWindow, vector);
         }
     }
 
@@ -90,6 +91,7 @@ private:
     }
 
     plate::ClearNotes clear_;
+    plate::ShadowField shadow_;
     std::optional<plate::Drawing<PIX, maxValue, plate::CompatibleShading<PIX, maxValue>>>
         compatible_;
     std::optional<plate::Drawing<PIX, maxValue, plate::AccurateShading<PIX, maxValue>>> accurate_;

@@ -7,6 +7,7 @@
 
 #include "plate_layout.h"
 #include "plate_shading.h"
+#include "plate_shadow.h"
 #include "plate_shape.h"
 #include "text_auto_frame_processor_base.h"
 
@@ -147,6 +148,7 @@ private:
         std::vector<const plate::Shape*> all;
         for (const plate::Shape& shape : shapes)
             all.push_back(&shape);
+        const plate::ShadowField shadow(params, plates, params.outlineReach());
         const OfxRectI& origin = sourceImage->getBounds();
         for (int y = window.y1; y < window.y2; ++y) {
             if (effect.abortRequested())
@@ -155,9 +157,19 @@ private:
             const float py = plate::relative(y, origin.y1);
             for (int x = window.x1; x < window.x2; ++x, dst += nComponents) {
                 const PIX* src = static_cast<const PIX*>(sourceImage->pixelAddress(x, y));
-                s.shadeAt(src, dst, all.data(), all.size(), plate::relative(x, origin.x1), py);
+                s.shadeAt(src, dst, all.data(), all.size(), plate::relative(x, origin.x1), py,
+                          shadowAt(shadow, x - static_cast<std::int64_t>(origin.x1),
+                                   y - static_cast<std::int64_t>(origin.y1)));
             }
         }
+    }
+
+    /// The shadow's coverage of a pixel, its position from the source's corner.
+    static int shadowAt(const plate::ShadowField& shadow, std::int64_t px, std::int64_t py) {
+        const OfxRectI& r = shadow.reach();
+        if (!shadow.active() || px < r.x1 || px >= r.x2 || py < r.y1 || py >= r.y2)
+            return 0;
+        return shadow.coverage(static_cast<int>(px), static_cast<int>(py));
     }
 
     void copySource(const OfxRectI& window) {

@@ -128,8 +128,9 @@ TEST(ModuleLoad, MltLikeHostLoadsDescribesAndInstantiates) {
                                   kOfxActionDescribe, kOfxImageEffectActionDescribeInContext}));
     ofxhost::Effect& desc = *p.session.contextDescriptor(kFilter);
     EXPECT_EQ(desc.clipNames(), (std::vector<std::string>{"Source", "Output"}));
-    // The page, ten values, the compositing mode, the layout, its line gap and inner corners.
-    EXPECT_EQ(desc.paramNames().size(), 15u);
+    // The page, ten values, the compositing mode, the layout, its line gap and inner corners,
+    // the shadow's five and the least sizes.
+    EXPECT_EQ(desc.paramNames().size(), 22u);
     ofxhost::InstanceResult created = p.session.createInstance(kFilter);
     ASSERT_EQ(created.status, kOfxStatOK);
     ASSERT_NE(created.instance, nullptr);

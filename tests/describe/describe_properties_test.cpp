@@ -22,7 +22,9 @@ const Strings kTenParams = {"marginX",     "marginY",           "yOffset",      
 // their order.
 const Strings kParamOrder = [] {
     Strings all = kTenParams;
-    all.insert(all.end(), {"compositing", "plateLayout", "lineGap", "innerCornerSize"});
+    all.insert(all.end(), {"compositing", "plateLayout", "lineGap", "innerCornerSize",
+                           "shadowEnabled", "shadowColor", "shadowOffsetX", "shadowOffsetY",
+                           "shadowSoftness", "minPlateWidth", "minPlateHeight"});
     return all;
 }();
 
@@ -41,6 +43,11 @@ const DoubleParam kDoubles[] = {
     {"detectionThreshold", "検出しきい値", 0.1, 0, 1, 0, 1},
     {"lineGap", "行の間隔", 16, 1, 500, 1, 100},
     {"innerCornerSize", "内側の角丸", 0, 0, 1000, 0, 100},
+    {"shadowOffsetX", "影の横ずれ", 6, -1000, 1000, -50, 50},
+    {"shadowOffsetY", "影の縦ずれ", 6, -1000, 1000, -50, 50},
+    {"shadowSoftness", "影のぼかし", 8, 0, 1000, 0, 100},
+    {"minPlateWidth", "最小の幅", 0, 0, 100000, 0, 1920},
+    {"minPlateHeight", "最小の高さ", 0, 0, 100000, 0, 1080},
 };
 
 void expectLabels(ofxhost::PropertySet& props, const std::string& label) {
@@ -84,19 +91,27 @@ void expectContextDescriptor(ofxhost::Effect& desc) {
     const struct {
         const char* name;
         const char* label;
-    } booleans[] = {{"fillEnabled", "塗り有効"}, {"strokeEnabled", "枠線有効"}};
+        int defaultValue;
+    } booleans[] = {{"fillEnabled", "塗り有効", 1},
+                    {"strokeEnabled", "枠線有効", 1},
+                    {"shadowEnabled", "影有効", 0}};
     for (const auto& b : booleans) {
         ofxhost::PropertySet& p = desc.param(b.name).props();
         EXPECT_EQ(p.getString(kOfxParamPropType), kOfxParamTypeBoolean) << b.name;
         expectLabels(p, b.label);
-        EXPECT_EQ(p.getInt(kOfxParamPropDefault), 1) << b.name;
+        EXPECT_EQ(p.getInt(kOfxParamPropDefault), b.defaultValue) << b.name;
     }
+    EXPECT_EQ(desc.param("shadowEnabled").props().getInt(kOfxParamPropAnimates), 0);
+    for (const char* name : {"innerCornerSize", "shadowColor", "shadowOffsetX", "shadowOffsetY",
+                             "shadowSoftness", "minPlateWidth", "minPlateHeight"})
+        EXPECT_EQ(desc.param(name).props().getInt(kOfxParamPropAnimates), 1) << name;
     const struct {
         const char* name;
         const char* label;
         std::vector<double> rgba;
     } colours[] = {{"fillColor", "塗りの色", {0, 0, 0, 1}},
-                   {"strokeColor", "枠線の色", {1, 1, 1, 1}}};
+                   {"strokeColor", "枠線の色", {1, 1, 1, 1}},
+                   {"shadowColor", "影の色", {0, 0, 0, 0.5}}};
     for (const auto& c : colours) {
         ofxhost::PropertySet& p = desc.param(c.name).props();
         EXPECT_EQ(p.getString(kOfxParamPropType), kOfxParamTypeRGBA) << c.name;
@@ -124,8 +139,10 @@ void expectContextDescriptor(ofxhost::Effect& desc) {
 
     // Every parameter has a tooltip: lines in Japanese, then lines in English; the ones
     // measured in pixels say so in both.
-    const Strings inPixels = {"marginX",     "marginY", "yOffset",        "cornerSize",
-                              "strokeWidth", "lineGap", "innerCornerSize"};
+    const Strings inPixels = {"marginX",         "marginY",       "yOffset",
+                              "cornerSize",      "strokeWidth",   "lineGap",
+                              "innerCornerSize", "shadowOffsetX", "shadowOffsetY",
+                              "shadowSoftness",  "minPlateWidth", "minPlateHeight"};
     auto ascii = [](const std::string& line) {
         return std::all_of(line.begin(), line.end(),
                            [](char c) { return static_cast<unsigned char>(c) < 0x80; });
@@ -218,7 +235,7 @@ TEST(Describe, WritesRangesBeforeDisplayRangesAndLeavesOutputDefaults) {
         else if (line.find("Set double property OfxParamPropDisplayMin[0]") != std::string::npos)
             order += 'd';
     }
-    EXPECT_EQ(order, "rdrdrdrdrdrdrdrd");
+    EXPECT_EQ(order, "rdrdrdrdrdrdrdrdrdrdrdrdrd");
     EXPECT_NE(log.find("Set double property OfxParamPropMax[0] to be 200.000000."),
               std::string::npos);
     EXPECT_NE(log.find("Set double property OfxParamPropDisplayMin[0] to be -50.000000."),
@@ -230,7 +247,7 @@ TEST(Describe, WritesRangesBeforeDisplayRangesAndLeavesOutputDefaults) {
                              "OfxImageEffectPropTemporalClipAccess"})
         EXPECT_EQ(countOf(inContext, std::string("Set int property ") + name + "[0] to be 0."), 1)
             << name;
-    EXPECT_EQ(countOf(inContext, "Set int property OfxParamPropAnimates[0] to be 1."), 11);
+    EXPECT_EQ(countOf(inContext, "Set int property OfxParamPropAnimates[0] to be 1."), 17);
 }
 
 } // namespace

@@ -1,0 +1,412 @@
+// The soft shadow under the plates. Each plate casts the whole of its shape, fill and outline
+// together: its pixels' coverage, blurred by a Gaussian and moved by the offset. The blur is
+// worked out exactly rather than by filtering pixels, so that it costs the same whatever its
+// width: the shape is split into rectangles that do not overlap (a rectangle's blur is a
+// product of two one-dimensional ones, each a difference of normal distributions) and the
+// pieces its rounded corners cut off or fill in (whose pixels' exact areas are blurred one by
+// one). Where shadows overlap the strongest wins.
+//
+// The coverage is sampled on a grid (every pixel for narrow blurs, every 2^k pixels for wide
+// ones, whose shadow is smooth at that scale) in 1/4096ths, and pixels between grid points are
+// interpolated in integers: every pixel's value is the same whichever way it is asked for.
+#pragma once
+
+#include "ofx_api.h"
+#include "plate_layout.h"
+#include "plate_outline.h"
+#include "plate_params.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+namespace plate {
+
+/// The standard normal distribution's CDF at t / sigma; for sigma 0 a step (½ at 0).
+inline double normalCdf(double t, double sigma) {
+    if (!(sigma > 0))
+        return t > 0 ? 1.0 : t < 0 ? 0.0 : 0.5;
+    return 0.5 * std::erfc(-t / (sigma * 1.4142135623730951));
+}
+
+/// The Gaussian's weight for a pixel d pixels away: its integral over that pixel, so that the
+/// weights sum to 1 and a sigma of 0 leaves a pixel where it is.
+inline double pixelWeight(double d, double sigma) {
+    return normalCdf(d + 0.5, sigma) - normalCdf(d - 0.5, sigma);
+}
+
+/// The blur at position p of the coverage of everything below b, where pixel i is covered by
+/// the part of [i - ½, i + ½] below b: exactly the sum over pixels of that coverage times
+/// pixelWeight(p - i). Pixels wholly below b sum to one normal CDF, and the one that b cuts
+/// adds its share.
+inline double edgeBlur(double b, double p, double sigma) {
+    const double m = std::floor(b - 0.5); // the last pixel wholly below b
+    const double f = (b - 0.5) - m;       // the share of the next one
+    return (1 - f) * normalCdf(m + 0.5 - p, sigma) + f * normalCdf(m + 1.5 - p, sigma);
+}
+
+/// The area of the quarter disc {u, v >= 0, u² + v² <= r²} within [u0, u1] × [v0, v1], all
+/// four in [0, r].
+inline double quarterDiscArea(double r, double u0, double u1, double v0, double v1) {
+    // Below the circle's height sqrt(r² - u²), above v0 and below v1: full height up to where
+    // the circle falls under v1, then the circle down to where it falls under v0.
+    auto column = [r](double u) { // ∫ sqrt(r² - t²) dt from 0 to u
+        const double c = std::clamp(u / r, -1.0, 1.0);
+        return 0.5 * (u * std::sqrt(std::max(r * r - u * u, 0.0)) + r * r * std::asin(c));
+    };
+    const double full = std::sqrt(std::max(r * r - v1 * v1, 0.0));  // circle meets v1
+    const double empty = std::sqrt(std::max(r * r - v0 * v0, 0.0)); // circle meets v0
+    double area = 0;
+    const double a = std::min(u1, full);
+    if (a > u0)
+        area += (a - u0) * (v1 - v0);
+    const double b0 = std::max(u0, full), b1 = std::min(u1, empty);
+    if (b1 > b0)
+        area += (column(b1) - column(b0)) - (b1 - b0) * v0;
+    return area;
+}
+
+/// One plate's shadow-casting shape, or what is taken from it: rectangles that do not
+/// overlap, and the pieces at rounded corners, each with the area it has in each pixel.
+struct Silhouette {
+    struct Box {
+        double x1, y1, x2, y2; ///< the edges themselves, not pixel positions
+    };
+    struct Piece {
+        int qx0 = 0, qy0 = 0, nx = 0, ny = 0; ///< the pixels it touches
+        std::vector<double> area;             ///< [row][column], signed: cut off is negative
+    };
+    std::vector<Box> boxes;
+    std::vector<Piece> pieces;
+    double left = 0, bottom = 0, right = 0, top = 0; ///< bounding box of it all
+    bool empty = true;
+
+    /// The plate's rectangles grown by `grow` on every side, convex corners rounded by
+    /// `convex`, concave ones by `concave`, as its outline rounds them (each limited to half of
+    /// either edge meeting there). Rectangles without inside are left out.
+    Silhouette(const Plate& plate, float grow, float convex, float concave) {
+        std::vector<UnionOutline::Rect> rects;
+        for (const PlateRect& p : plate) {
+            const UnionOutline::Rect r{p.left - grow, p.bottom - grow, p.right + grow,
+                                       p.top + grow};
+            if (r.left < r.right && r.bottom < r.top)
+                rects.push_back(r);
+        }
+        if (rects.empty())
+            return;
+        empty = false;
+        const UnionOutline outline(rects, std::max(convex, 0.0f), std::max(concave, 0.0f));
+        for (const UnionOutline::Rect& r : outline.pieces()) {
+            boxes.push_back({r.left, r.bottom, r.right, r.top});
+            if (boxes.size() == 1) {
+                left = r.left, bottom = r.bottom, right = r.right, top = r.top;
+            } else {
+                left = std::min<double>(left, r.left), bottom = std::min<double>(bottom, r.bottom);
+                right = std::max<double>(right, r.right), top = std::max<double>(top, r.top);
+            }
+        }
+        for (const UnionOutline::Corner& c : outline.corners())
+            pieces.push_back(pieceOf(c));
+        for (const UnionOutline::Corner& c : outline.corners()) { // fillets reach beyond
+            left = std::min<double>(left, std::min(c.vx, c.cx));
+            right = std::max<double>(right, std::max(c.vx, c.cx));
+            bottom = std::min<double>(bottom, std::min(c.vy, c.cy));
+            top = std::max<double>(top, std::max(c.vy, c.cy));
+        }
+    }
+
+private:
+    /// The part of the square between a corner and its arc's centre that lies beyond the arc:
+    /// cut off at a convex corner, filled in at a concave one.
+    static Piece pieceOf(const UnionOutline::Corner& c) {
+        Piece piece;
+        const double x0 = std::min(c.vx, c.cx), x1 = std::max(c.vx, c.cx);
+        const double y0 = std::min(c.vy, c.cy), y1 = std::max(c.vy, c.cy);
+        piece.qx0 = static_cast<int>(std::floor(x0 + 0.5));
+        piece.qy0 = static_cast<int>(std::floor(y0 + 0.5));
+        piece.nx = static_cast<int>(std::ceil(x1 + 0.5)) - piece.qx0;
+        piece.ny = static_cast<int>(std::ceil(y1 + 0.5)) - piece.qy0;
+        piece.area.assign(static_cast<size_t>(piece.nx) * static_cast<size_t>(piece.ny), 0.0);
+        const double sign = c.concave ? 1.0 : -1.0;
+        // Distances from the centre, towards the corner.
+        auto along = [](double q, double centre, double corner) {
+            return corner > centre ? q - centre : centre - q;
+        };
+        for (int j = 0; j < piece.ny; ++j)
+            for (int i = 0; i < piece.nx; ++i) {
+                const double qx = piece.qx0 + i, qy = piece.qy0 + j;
+                const double ax = std::max(qx - 0.5, x0), bx = std::min(qx + 0.5, x1);
+                const double ay = std::max(qy - 0.5, y0), by = std::min(qy + 0.5, y1);
+                if (!(ax < bx && ay < by))
+                    continue;
+                double u0 = along(ax, c.cx, c.vx), u1 = along(bx, c.cx, c.vx);
+                double v0 = along(ay, c.cy, c.vy), v1 = along(by, c.cy, c.vy);
+                if (u0 > u1)
+                    std::swap(u0, u1);
+                if (v0 > v1)
+                    std::swap(v0, v1);
+                const double square = (bx - ax) * (by - ay);
+                const double inDisc = quarterDiscArea(c.r, u0, u1, v0, v1);
+                piece.area[static_cast<size_t>(j * piece.nx + i)] = sign * (square - inDisc);
+            }
+        return piece;
+    }
+};
+
+/// The shadow of every plate of a render.
+class ShadowField {
+public:
+    static constexpr int kLevels = 4096; ///< coverage is counted in 1/kLevels
+
+    ShadowField() = default;
+    /// `reach` is the outline's half-width where it is drawn (0 where not).
+    ShadowField(const Params& p, const Plates& plates, double reach) {
+        if (!p.shadowEnabled || !(p.fillEnabled || p.strokeActive()) || plates.empty())
+            return;
+        sigma_ = std::max(0.0, 0.5 * static_cast<double>(p.shadowSoftness));
+        cut_ = 4 * sigma_ + 1.5; // beyond, a pixel's weight is under 1/30000
+        for (step_ = 1, shift_ = 0; 2 * step_ <= sigma_ / 4 && shift_ < 12; step_ *= 2)
+            ++shift_;
+        // Down on screen is down in the image's own coordinates, whatever the row order.
+        offsetX_ = p.shadowOffsetX;
+        offsetY_ = -static_cast<double>(p.shadowOffsetY);
+        const float r = static_cast<float>(reach);
+        for (const Plate& plate : plates) {
+            Cast cast;
+            // The shape and its outline: grown by the outline on every side. Without a fill,
+            // the outline alone: the same less the plate shrunk by the outline.
+            const float grow = 0.5f + (p.fillEnabled ? r : p.strokeWidth);
+            add(cast.parts,
+                Silhouette(plate, grow, p.cornerSize + (grow - 0.5f),
+                           p.innerCornerSize - (grow - 0.5f)),
+                1);
+            if (!p.fillEnabled)
+                add(cast.parts,
+                    Silhouette(plate, 0.5f - p.strokeWidth, p.cornerSize - p.strokeWidth,
+                               p.innerCornerSize + p.strokeWidth),
+                    -1);
+            if (!cast.parts.empty())
+                casts_.push_back(std::move(cast));
+        }
+        tabulate();
+    }
+
+    bool active() const { return !casts_.empty(); }
+    /// Pixel positions (relative to the source's corner) outside which the coverage is 0:
+    /// [x1, x2) × [y1, y2).
+    const OfxRectI& reach() const { return reach_; }
+
+    /// The coverage of pixel (px, py), relative to the source's corner, in 1/kLevels.
+    int coverage(int px, int py) const {
+        if (!inReach(px, py))
+            return 0;
+        const int gx = floorDiv(px), gy = floorDiv(py);
+        const int dx = px - gx * step_, dy = py - gy * step_;
+        return mix(mix(level(gx, gy), level(gx, gy + 1), dy),
+                   mix(level(gx + 1, gy), level(gx + 1, gy + 1), dy), dx);
+    }
+
+    /// What a thread keeps between the rows it asks for: the levels of two grid rows.
+    struct RowCache {
+        int gy = INT_MIN, gx0 = 0, gx1 = 0; ///< grid columns [gx0, gx1] are held
+        std::vector<int> low, high;
+    };
+
+    /// The coverage of pixels [x0, x1) of row py into `out` (x1 - x0 values): the same as
+    /// coverage() gives each.
+    void row(int py, int x0, int x1, int* out, RowCache& cache) const {
+        if (x0 >= x1)
+            return;
+        if (py < reach_.y1 || py >= reach_.y2 || x1 <= reach_.x1 || x0 >= reach_.x2) {
+            std::fill(out, out + (x1 - x0), 0);
+            return;
+        }
+        const int gy = floorDiv(py), dy = py - gy * step_;
+        const int gx0 = floorDiv(x0), gx1 = floorDiv(x1 - 1) + 1;
+        if (cache.gy != gy || gx0 < cache.gx0 || gx1 > cache.gx1) {
+            cache.gy = gy;
+            cache.gx0 = gx0;
+            cache.gx1 = gx1;
+            cache.low.resize(static_cast<size_t>(gx1 - gx0 + 1));
+            cache.high.resize(cache.low.size());
+            for (int gx = gx0; gx <= gx1; ++gx) {
+                cache.low[static_cast<size_t>(gx - gx0)] = level(gx, gy);
+                cache.high[static_cast<size_t>(gx - gx0)] = level(gx, gy + 1);
+            }
+        }
+        for (int x = x0; x < x1; ++x) {
+            if (!inReach(x, py)) {
+                out[x - x0] = 0;
+                continue;
+            }
+            const int gx = floorDiv(x), dx = x - gx * step_;
+            const size_t i = static_cast<size_t>(gx - cache.gx0);
+            out[x - x0] = mix(mix(cache.low[i], cache.high[i], dy),
+                              mix(cache.low[i + 1], cache.high[i + 1], dy), dx);
+        }
+    }
+
+private:
+    /// One part of a plate's shadow: a silhouette added or taken away, with its blur along
+    /// each axis at the grid's columns and rows.
+    struct Part {
+        Silhouette shape;
+        double sign;
+        int gx0 = 0, gy0 = 0;                    ///< first grid column and row of the tables
+        std::vector<std::vector<double>> xs, ys; ///< per box: its blur across the grid
+        struct PieceTables {
+            int gx0 = 0, gy0 = 0;
+            std::vector<double> along;   ///< [grid column][piece row]: rows' blur across
+            std::vector<double> weights; ///< [grid row][piece row]
+            int columns = 0, rows = 0;
+        };
+        std::vector<PieceTables> pieces;
+    };
+    struct Cast {
+        std::vector<Part> parts;
+    };
+
+    static void add(std::vector<Part>& parts, Silhouette shape, double sign) {
+        if (!shape.empty)
+            parts.push_back({std::move(shape), sign, 0, 0, {}, {}, {}});
+    }
+
+    int floorDiv(int v) const {
+        return v >= 0 ? v >> shift_ : -((-static_cast<std::int64_t>(v) + step_ - 1) >> shift_);
+    }
+    /// a + (b - a) × d / step, in integers, rounded down: exact and the same everywhere.
+    int mix(int a, int b, int d) const {
+        return static_cast<int>(
+            (static_cast<std::int64_t>(a) * (step_ - d) + static_cast<std::int64_t>(b) * d) >>
+            shift_);
+    }
+    bool inReach(int px, int py) const {
+        return px >= reach_.x1 && px < reach_.x2 && py >= reach_.y1 && py < reach_.y2;
+    }
+
+    /// Positions of grid column gx and grid row gy in the silhouettes' own coordinates (the
+    /// shadow's pixel less the offset).
+    double columnAt(int gx) const { return static_cast<double>(gx) * step_ - offsetX_; }
+    double rowAt(int gy) const { return static_cast<double>(gy) * step_ - offsetY_; }
+
+    /// The tables of every part, and the reach.
+    void tabulate() {
+        bool first = true;
+        double x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+        for (Cast& cast : casts_)
+            for (Part& part : cast.parts) {
+                const Silhouette& s = part.shape;
+                const double l = s.left - cut_ + offsetX_, r = s.right + cut_ + offsetX_;
+                const double b = s.bottom - cut_ + offsetY_, t = s.top + cut_ + offsetY_;
+                x1 = first ? l : std::min(x1, l), x2 = first ? r : std::max(x2, r);
+                y1 = first ? b : std::min(y1, b), y2 = first ? t : std::max(y2, t);
+                first = false;
+                tabulate(part);
+            }
+        // A pixel between grid points takes them into account: a grid step more on each side.
+        auto clampInt = [](double v) { return static_cast<int>(std::clamp(v, -1e9, 1e9)); };
+        reach_ = {clampInt(std::floor(x1)) - step_, clampInt(std::floor(y1)) - step_,
+                  clampInt(std::ceil(x2)) + step_ + 1, clampInt(std::ceil(y2)) + step_ + 1};
+    }
+
+    void tabulate(Part& part) {
+        const Silhouette& s = part.shape;
+        part.gx0 = gridBelow(s.left - cut_ + offsetX_);
+        part.gy0 = gridBelow(s.bottom - cut_ + offsetY_);
+        const int gx1 = gridAbove(s.right + cut_ + offsetX_);
+        const int gy1 = gridAbove(s.top + cut_ + offsetY_);
+        for (const Silhouette::Box& box : s.boxes) {
+            std::vector<double> xs, ys;
+            for (int gx = part.gx0; gx <= gx1; ++gx) {
+                const double x = columnAt(gx);
+                xs.push_back(edgeBlur(box.x2, x, sigma_) - edgeBlur(box.x1, x, sigma_));
+            }
+            for (int gy = part.gy0; gy <= gy1; ++gy) {
+                const double y = rowAt(gy);
+                ys.push_back(edgeBlur(box.y2, y, sigma_) - edgeBlur(box.y1, y, sigma_));
+            }
+            part.xs.push_back(std::move(xs));
+            part.ys.push_back(std::move(ys));
+        }
+        for (const Silhouette::Piece& piece : s.pieces) {
+            Part::PieceTables t;
+            t.gx0 = gridBelow(piece.qx0 - cut_ + offsetX_);
+            t.gy0 = gridBelow(piece.qy0 - cut_ + offsetY_);
+            t.columns = gridAbove(piece.qx0 + piece.nx + cut_ + offsetX_) - t.gx0 + 1;
+            t.rows = gridAbove(piece.qy0 + piece.ny + cut_ + offsetY_) - t.gy0 + 1;
+            t.along.assign(static_cast<size_t>(t.columns) * static_cast<size_t>(piece.ny), 0.0);
+            for (int c = 0; c < t.columns; ++c) {
+                const double x = columnAt(t.gx0 + c);
+                for (int j = 0; j < piece.ny; ++j) {
+                    double sum = 0;
+                    for (int i = 0; i < piece.nx; ++i)
+                        sum += piece.area[static_cast<size_t>(j * piece.nx + i)] *
+                               pixelWeight(x - (piece.qx0 + i), sigma_);
+                    t.along[static_cast<size_t>(c * piece.ny + j)] = sum;
+                }
+            }
+            t.weights.assign(static_cast<size_t>(t.rows) * static_cast<size_t>(piece.ny), 0.0);
+            for (int r = 0; r < t.rows; ++r) {
+                const double y = rowAt(t.gy0 + r);
+                for (int j = 0; j < piece.ny; ++j)
+                    t.weights[static_cast<size_t>(r * piece.ny + j)] =
+                        pixelWeight(y - (piece.qy0 + j), sigma_);
+            }
+            part.pieces.push_back(std::move(t));
+        }
+    }
+
+    int gridBelow(double v) const {
+        return static_cast<int>(std::floor(std::clamp(v, -1e9, 1e9) / step_)) - 1;
+    }
+    int gridAbove(double v) const {
+        return static_cast<int>(std::ceil(std::clamp(v, -1e9, 1e9) / step_)) + 1;
+    }
+
+    /// One part's blur at a grid point; 0 outside its tables.
+    double blur(const Part& part, int gx, int gy) const {
+        double sum = 0;
+        const int cx = gx - part.gx0, cy = gy - part.gy0;
+        for (size_t k = 0; k < part.xs.size(); ++k) {
+            const std::vector<double>& xs = part.xs[k];
+            const std::vector<double>& ys = part.ys[k];
+            if (cx < 0 || cy < 0 || cx >= static_cast<int>(xs.size()) ||
+                cy >= static_cast<int>(ys.size()))
+                continue;
+            sum += xs[static_cast<size_t>(cx)] * ys[static_cast<size_t>(cy)];
+        }
+        for (size_t k = 0; k < part.pieces.size(); ++k) {
+            const Part::PieceTables& t = part.pieces[k];
+            const int c = gx - t.gx0, r = gy - t.gy0;
+            if (c < 0 || r < 0 || c >= t.columns || r >= t.rows)
+                continue;
+            const int ny = part.shape.pieces[k].ny;
+            for (int j = 0; j < ny; ++j)
+                sum += t.weights[static_cast<size_t>(r * ny + j)] *
+                       t.along[static_cast<size_t>(c * ny + j)];
+        }
+        return sum;
+    }
+
+    /// The coverage at a grid point, in 1/kLevels: the strongest plate's.
+    int level(int gx, int gy) const {
+        double strongest = 0;
+        for (const Cast& cast : casts_) {
+            double b = 0;
+            for (const Part& part : cast.parts)
+                b += part.sign * blur(part, gx, gy);
+            strongest = std::max(strongest, b);
+        }
+        return static_cast<int>(std::lround(std::clamp(strongest, 0.0, 1.0) * kLevels));
+    }
+
+    std::vector<Cast> casts_;
+    double sigma_ = 0, cut_ = 1.5;
+    int step_ = 1, shift_ = 0; ///< the grid's spacing, 1 << shift_
+    double offsetX_ = 0, offsetY_ = 0;
+    OfxRectI reach_{0, 0, 0, 0};
+};
+
+} // namespace plate
