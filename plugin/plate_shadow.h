@@ -6,9 +6,10 @@
 // pieces its rounded corners cut off or fill in (whose pixels' exact areas are blurred one by
 // one). Where shadows overlap the strongest wins.
 //
-// The coverage is sampled on a grid (every pixel for narrow blurs, every 2^k pixels for wide
-// ones, whose shadow is smooth at that scale) in 1/4096ths, and pixels between grid points are
-// interpolated in integers: every pixel's value is the same whichever way it is asked for.
+// Each plate's coverage is sampled on a grid (every pixel for narrow blurs, every 2^k pixels for
+// wide ones, whose shadow is smooth at that scale) in 1/4096ths, and pixels between grid points
+// are interpolated in integers: every pixel's value is the same whichever way it is asked for.
+// A pixel takes the strongest plate's.
 #pragma once
 
 #include "ofx_api.h"
@@ -198,20 +199,29 @@ public:
     /// [x1, x2) × [y1, y2).
     const OfxRectI& reach() const { return reach_; }
 
-    /// The coverage of pixel (px, py), relative to the source's corner, in 1/kLevels.
+    /// The coverage of pixel (px, py), relative to the source's corner, in 1/kLevels: the
+    /// strongest plate's there.
     int coverage(int px, int py) const {
-        if (!inReach(px, py))
-            return 0;
-        const int gx = floorDiv(px), gy = floorDiv(py);
-        const int dx = px - gx * step_, dy = py - gy * step_;
-        return mix(mix(level(gx, gy), level(gx, gy + 1), dy),
-                   mix(level(gx + 1, gy), level(gx + 1, gy + 1), dy), dx);
+        int strongest = 0;
+        for (const Cast& cast : casts_) {
+            if (!inside(cast.reach, px, py))
+                continue;
+            const int gx = floorDiv(px), gy = floorDiv(py);
+            const int dx = px - gx * step_, dy = py - gy * step_;
+            strongest = std::max(
+                strongest, mix(mix(level(cast, gx, gy), level(cast, gx, gy + 1), dy),
+                               mix(level(cast, gx + 1, gy), level(cast, gx + 1, gy + 1), dy), dx));
+        }
+        return strongest;
     }
 
-    /// What a thread keeps between the rows it asks for: the levels of two grid rows.
+    /// What a thread keeps between the rows it asks for: each plate's levels on two grid rows.
     struct RowCache {
-        int gy = INT_MIN, gx0 = 0, gx1 = 0; ///< grid columns [gx0, gx1] are held
-        std::vector<int> low, high;
+        struct Rows {
+            int gy = INT_MIN, gx0 = 0, gx1 = 0; ///< grid columns [gx0, gx1] are held
+            std::vector<int> low, high;
+        };
+        std::vector<Rows> casts;
     };
 
     /// The coverage of pixels [x0, x1) of row py into `out` (x1 - x0 values): the same as
@@ -219,32 +229,37 @@ public:
     void row(int py, int x0, int x1, int* out, RowCache& cache) const {
         if (x0 >= x1)
             return;
-        if (py < reach_.y1 || py >= reach_.y2 || x1 <= reach_.x1 || x0 >= reach_.x2) {
-            std::fill(out, out + (x1 - x0), 0);
-            return;
-        }
+        std::fill(out, out + (x1 - x0), 0);
+        cache.casts.resize(casts_.size());
         const int gy = floorDiv(py), dy = py - gy * step_;
-        const int gx0 = floorDiv(x0), gx1 = floorDiv(x1 - 1) + 1;
-        if (cache.gy != gy || gx0 < cache.gx0 || gx1 > cache.gx1) {
-            cache.gy = gy;
-            cache.gx0 = gx0;
-            cache.gx1 = gx1;
-            cache.low.resize(static_cast<size_t>(gx1 - gx0 + 1));
-            cache.high.resize(cache.low.size());
-            for (int gx = gx0; gx <= gx1; ++gx) {
-                cache.low[static_cast<size_t>(gx - gx0)] = level(gx, gy);
-                cache.high[static_cast<size_t>(gx - gx0)] = level(gx, gy + 1);
-            }
-        }
-        for (int x = x0; x < x1; ++x) {
-            if (!inReach(x, py)) {
-                out[x - x0] = 0;
+        for (size_t c = 0; c < casts_.size(); ++c) {
+            const Cast& cast = casts_[c];
+            const int from = std::max(x0, cast.reach.x1), to = std::min(x1, cast.reach.x2);
+            if (py < cast.reach.y1 || py >= cast.reach.y2 || from >= to)
                 continue;
+            RowCache::Rows& held = cache.casts[c];
+            const int gx0 = floorDiv(from), gx1 = floorDiv(to - 1) + 1;
+            if (held.gy != gy || gx0 < held.gx0 || gx1 > held.gx1) {
+                held.gy = gy;
+                held.gx0 = gx0;
+                held.gx1 = gx1;
+                held.low.resize(static_cast<size_t>(gx1 - gx0 + 1));
+                held.high.resize(held.low.size());
+                for (int gx = gx0; gx <= gx1; ++gx) {
+                    held.low[static_cast<size_t>(gx - gx0)] = level(cast, gx, gy);
+                    // On the finest grid a pixel is its grid point: the row above is not used.
+                    held.high[static_cast<size_t>(gx - gx0)] =
+                        step_ == 1 ? 0 : level(cast, gx, gy + 1);
+                }
             }
-            const int gx = floorDiv(x), dx = x - gx * step_;
-            const size_t i = static_cast<size_t>(gx - cache.gx0);
-            out[x - x0] = mix(mix(cache.low[i], cache.high[i], dy),
-                              mix(cache.low[i + 1], cache.high[i + 1], dy), dx);
+            for (int x = from; x < to; ++x) {
+                const int gx = floorDiv(x), dx = x - gx * step_;
+                const size_t i = static_cast<size_t>(gx - held.gx0);
+                const int value = mix(mix(held.low[i], held.high[i], dy),
+                                      mix(held.low[i + 1], held.high[i + 1], dy), dx);
+                int& o = out[x - x0];
+                o = std::max(o, value);
+            }
         }
     }
 
@@ -266,6 +281,7 @@ private:
     };
     struct Cast {
         std::vector<Part> parts;
+        OfxRectI reach{0, 0, 0, 0}; ///< pixels outside which this plate's shadow is 0
     };
 
     static void add(std::vector<Part>& parts, Silhouette shape, double sign) {
@@ -282,8 +298,8 @@ private:
             (static_cast<std::int64_t>(a) * (step_ - d) + static_cast<std::int64_t>(b) * d) >>
             shift_);
     }
-    bool inReach(int px, int py) const {
-        return px >= reach_.x1 && px < reach_.x2 && py >= reach_.y1 && py < reach_.y2;
+    static bool inside(const OfxRectI& r, int px, int py) {
+        return px >= r.x1 && px < r.x2 && py >= r.y1 && py < r.y2;
     }
 
     /// Positions of grid column gx and grid row gy in the silhouettes' own coordinates (the
@@ -291,11 +307,13 @@ private:
     double columnAt(int gx) const { return static_cast<double>(gx) * step_ - offsetX_; }
     double rowAt(int gy) const { return static_cast<double>(gy) * step_ - offsetY_; }
 
-    /// The tables of every part, and the reach.
+    /// The tables of every part, and the reach of every plate and of them all.
     void tabulate() {
-        bool first = true;
-        double x1 = 0, y1 = 0, x2 = 0, y2 = 0;
-        for (Cast& cast : casts_)
+        auto clampInt = [](double v) { return static_cast<int>(std::clamp(v, -1e9, 1e9)); };
+        for (size_t c = 0; c < casts_.size(); ++c) {
+            Cast& cast = casts_[c];
+            bool first = true;
+            double x1 = 0, y1 = 0, x2 = 0, y2 = 0;
             for (Part& part : cast.parts) {
                 const Silhouette& s = part.shape;
                 const double l = s.left - cut_ + offsetX_, r = s.right + cut_ + offsetX_;
@@ -305,10 +323,18 @@ private:
                 first = false;
                 tabulate(part);
             }
-        // A pixel between grid points takes them into account: a grid step more on each side.
-        auto clampInt = [](double v) { return static_cast<int>(std::clamp(v, -1e9, 1e9)); };
-        reach_ = {clampInt(std::floor(x1)) - step_, clampInt(std::floor(y1)) - step_,
-                  clampInt(std::ceil(x2)) + step_ + 1, clampInt(std::ceil(y2)) + step_ + 1};
+            // A pixel between grid points takes them into account: a grid step more each side.
+            cast.reach = {clampInt(std::floor(x1)) - step_, clampInt(std::floor(y1)) - step_,
+                          clampInt(std::ceil(x2)) + step_ + 1, clampInt(std::ceil(y2)) + step_ + 1};
+            if (c == 0) {
+                reach_ = cast.reach;
+            } else {
+                reach_.x1 = std::min(reach_.x1, cast.reach.x1);
+                reach_.y1 = std::min(reach_.y1, cast.reach.y1);
+                reach_.x2 = std::max(reach_.x2, cast.reach.x2);
+                reach_.y2 = std::max(reach_.y2, cast.reach.y2);
+            }
+        }
     }
 
     void tabulate(Part& part) {
@@ -390,16 +416,12 @@ private:
         return sum;
     }
 
-    /// The coverage at a grid point, in 1/kLevels: the strongest plate's.
-    int level(int gx, int gy) const {
-        double strongest = 0;
-        for (const Cast& cast : casts_) {
-            double b = 0;
-            for (const Part& part : cast.parts)
-                b += part.sign * blur(part, gx, gy);
-            strongest = std::max(strongest, b);
-        }
-        return static_cast<int>(std::lround(std::clamp(strongest, 0.0, 1.0) * kLevels));
+    /// One plate's coverage at a grid point, in 1/kLevels.
+    int level(const Cast& cast, int gx, int gy) const {
+        double b = 0;
+        for (const Part& part : cast.parts)
+            b += part.sign * blur(part, gx, gy);
+        return static_cast<int>(std::lround(std::clamp(b, 0.0, 1.0) * kLevels));
     }
 
     std::vector<Cast> casts_;

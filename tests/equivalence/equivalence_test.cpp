@@ -108,6 +108,14 @@ Case randomCase(std::mt19937& rng, int extent = 90) {
     }
     c.params["lineGap"] = {pick({16, 1, 2}, 1, 10)};
     c.params["innerCornerSize"] = {rng() % 2 ? 0.0 : pick({0, 1000, -3}, 0, 12)};
+    // A shadow in one case of three; least sizes in one of four.
+    c.params["shadowEnabled"] = {double(rng() % 3 == 0)};
+    c.params["shadowColor"] = {unit(rng), unit(rng), pick({0, 1e30}, 0, 1), pick({1, 0.5}, 0, 1)};
+    c.params["shadowOffsetX"] = {pick({0, 6, -20}, -12, 12)};
+    c.params["shadowOffsetY"] = {pick({0, 6, 30}, -12, 12)};
+    c.params["shadowSoftness"] = {pick({0, 8, 200}, 0, 30)};
+    c.params["minPlateWidth"] = {rng() % 4 ? 0.0 : pick({0, 1e5}, 0, 80)};
+    c.params["minPlateHeight"] = {rng() % 4 ? 0.0 : pick({0, 1e5}, 0, 60)};
     // The accurate arithmetic scales distances; unequal scales included.
     const OfxPointD scales[] = {{1, 1}, {1, 1}, {0.5, 0.5}, {0.25, 0.75}, {0.3, 0.3}};
     c.renderScale = scales[rng() % 5];
