@@ -128,6 +128,7 @@ struct Case {
     unsigned threads;
     Text text = Text::Rows;
     double innerCornerSize = 0;
+    double shadowSoftness = -1; ///< negative: no shadow
 };
 
 /// One frame case. Each iteration renders twice and copies the frame twice on as many
@@ -142,6 +143,10 @@ void frameBench(benchmark::State& state, std::string bundle, Case c) {
     if (c.text == Text::Caption) {
         f.instance->param("marginY").setValue({30});
         f.instance->param("innerCornerSize").setValue({c.innerCornerSize});
+    }
+    if (c.shadowSoftness >= 0) {
+        f.instance->param("shadowEnabled").setValue({1});
+        f.instance->param("shadowSoftness").setValue({c.shadowSoftness});
     }
     f.host.setNumCPUs(c.threads);
     f.host.makeCurrent();
@@ -215,6 +220,9 @@ const char* const kLayouts[] = {"whole", "blocks", "lines", "columns"};
 std::string layoutName(const Case& c) {
     if (c.text == Text::Caption)
         return c.innerCornerSize > 0 ? "caption-inner" : "caption";
+    if (c.shadowSoftness >= 0)
+        return std::string(kLayouts[c.layout]) + "-shadow" +
+               std::to_string(static_cast<int>(c.shadowSoftness));
     return kLayouts[c.layout];
 }
 
@@ -248,6 +256,9 @@ void registerAll() {
             both({3840, depth, mode, 3, 2, Text::Columns});
             both({3840, depth, mode, 2, 2, Text::Caption, 0});
             both({3840, depth, mode, 2, 2, Text::Caption, 12});
+            // The shadow, narrow and wide, against the same render without it.
+            for (double softness : {8.0, 200.0})
+                both({3840, depth, mode, 0, 2, Text::Rows, 0, softness});
         }
     // The thread count: detection must not grow with it, nor the render.
     for (int depth = 0; depth < 3; ++depth)

@@ -205,6 +205,8 @@ private:
         }
     };
 
+    class RowPlan;
+
     /// One row being drawn: where its pixels are, and what its spans need.
     struct Row {
         PIX* out = nullptr; ///< destination pixel at column outX
@@ -219,8 +221,9 @@ private:
         int clearEnd = 0, clearFrom = 0; ///< source columns known clear: before, from
         const Local* local = nullptr;    ///< the plate of a Straight span
         const SideColumns* side = nullptr;
-        const int* shadow = nullptr; ///< the shadow's coverage of columns [shadowFrom, shadowEnd)
-        int shadowFrom = 0, shadowEnd = 0;
+        RowPlan* shadow = nullptr;         ///< the shadow's levels, on demand; null: none
+        int shadowFrom = 0, shadowEnd = 0; ///< the columns it may reach
+        int shadowY = 0;                   ///< the row, from the source's corner
         PIX localOverNothing[4] = {0, 0, 0, 0};
         PIX localOverZero[4] = {0, 0, 0, 0};
     };
@@ -235,7 +238,8 @@ private:
                 all_.push_back(&shape);
         }
 
-        /// The shadow's coverage of the row (py from the source's corner) across the window.
+        /// Where the shadow may reach the row (py from the source's corner) across the window;
+        /// its levels are worked out only for the spans that ask.
         void shadowOf(Row& row, std::int64_t py) {
             row.shadow = nullptr;
             row.shadowFrom = row.shadowEnd = window_.x1;
@@ -250,10 +254,16 @@ private:
                 return;
             row.shadowFrom = static_cast<int>(from);
             row.shadowEnd = static_cast<int>(end);
-            shadowRow_.resize(static_cast<size_t>(end - from));
-            shadow.row(static_cast<int>(py), static_cast<int>(from - originX_),
-                       static_cast<int>(end - originX_), shadowRow_.data(), shadowCache_);
-            row.shadow = shadowRow_.data();
+            row.shadowY = static_cast<int>(py);
+            row.shadow = this;
+        }
+
+        /// The shadow's levels of columns [first, end) of the row, within its reach.
+        const int* shadowLevels(const Row& row, int first, int end) {
+            shadowRow_.resize(static_cast<size_t>(end - first));
+            d_.shadow_.row(row.shadowY, first - originX_, end - originX_, shadowRow_.data(),
+                           shadowCache_);
+            return shadowRow_.data();
         }
 
         void drawRow(Row& row) {
@@ -431,7 +441,7 @@ private:
             // The shadow's columns take it pixel by pixel.
             const int a = std::clamp(row.shadowFrom, first, end);
             const int b = std::clamp(row.shadowEnd, a, end);
-            if (row.shadow && a < b) {
+            if (row.shadow && a < b && mayBeShadowed<kind>(row)) {
                 unshadowed<kind>(row, first, a);
                 shadowed<kind>(row, a, b);
                 unshadowed<kind>(row, b, end);
@@ -442,10 +452,36 @@ private:
     }
 
     /// Columns [first, end) of a span under the shadow: the arithmetic's per-pixel result at the
-    /// shadow's coverage; a transparent source pixel (or none) outside the plate from a table.
+    /// shadow's coverage; outside the plate, a transparent source pixel (or none) from a table.
     template <Span kind> void shadowed(const Row& row, int first, int end) const {
+        const int* levels = row.shadow->shadowLevels(row, first, end);
+        if constexpr (kind == Span::Outside) {
+            // Split by where the source has pixels and where they are known clear, as span()
+            // does: there every pixel is the table's.
+            const int a = std::clamp(row.srcFirst, first, end);
+            const int b = std::clamp(row.srcEnd, a, end);
+            const int c = std::clamp(row.clearEnd, a, b);
+            const int d = std::clamp(row.clearFrom, c, b);
+            fromTable(row, levels, first, c);
+            outsideShadowed(row, levels + (c - first), c, d);
+            fromTable(row, levels + (d - first), d, end);
+        } else {
+            eachShadowed<kind>(row, levels, first, end);
+        }
+    }
+
+    /// Whether a span's pixels can have shadow at all: a straight run inside the plate cannot.
+    template <Span kind> bool mayBeShadowed(const Row& row) const {
+        if constexpr (kind == Span::Straight)
+            return !S::hidesShadow(*row.local);
+        return true;
+    }
+
+    /// Columns [first, end) near the plate under the shadow, pixel by pixel. Where the plate
+    /// keeps the shadow off, or there is none, a pixel is what it is without shadow.
+    template <Span kind>
+    void eachShadowed(const Row& row, const int* level, int first, int end) const {
         PIX* out = row.out + static_cast<std::ptrdiff_t>(first - row.outX) * 4;
-        const int* level = row.shadow + (first - row.shadowFrom);
         for (int x = first; x < end; ++x, out += 4, ++level) {
             const bool hasSource = x >= row.srcFirst && x < row.srcEnd;
             const bool clear = hasSource && (x < row.clearEnd || x >= row.clearFrom);
@@ -456,18 +492,44 @@ private:
             if constexpr (kind == Span::Exact) {
                 s_.shadeAt(in, out, row.shapes, row.shapeCount, relative(x, row.originX), row.py,
                            *level);
-            } else if constexpr (kind == Span::Side) {
-                s_.shade(in, out, row.side->local[row.side->index(x)], *level);
-            } else if constexpr (kind == Span::Straight) {
-                s_.shade(in, out, *row.local, *level);
             } else {
-                static_assert(kind == Span::Outside);
-                if (*level != 0 && (!in || isZero<1>(in)))
+                const size_t i = kind == Span::Side ? row.side->index(x) : 0;
+                const Local& local = kind == Span::Side ? row.side->local[i] : *row.local;
+                const bool transparent = !in || isZero<1>(in);
+                if (*level != 0 && transparent && S::bare(local)) {
                     std::memcpy(out, shadowOverZero_[static_cast<size_t>(*level)].data(),
                                 sizeof(PIX) * 4);
-                else
-                    s_.shade(in, out, Local{}, *level);
+                } else if ((*level == 0 || S::hidesShadow(local)) && transparent) {
+                    const PIX* result =
+                        kind == Span::Side
+                            ? (in ? row.side->overZero[i].data() : row.side->overNothing[i].data())
+                            : (in ? row.localOverZero : row.localOverNothing);
+                    std::memcpy(out, result, sizeof(PIX) * 4);
+                } else {
+                    s_.shade(in, out, local, *level);
+                }
             }
+        }
+    }
+
+    /// Columns [first, end) outside the plate where the source has no pixel or a clear one:
+    /// the table's result at each level (which at level 0 is the result without shadow).
+    void fromTable(const Row& row, const int* levels, int first, int end) const {
+        PIX* out = row.out + static_cast<std::ptrdiff_t>(first - row.outX) * 4;
+        for (int x = first; x < end; ++x, out += 4, ++levels)
+            std::memcpy(out, shadowOverZero_[static_cast<size_t>(*levels)].data(), sizeof(PIX) * 4);
+    }
+
+    /// Columns [first, end) outside the plate whose source pixels are read.
+    void outsideShadowed(const Row& row, const int* levels, int first, int end) const {
+        PIX* out = row.out + static_cast<std::ptrdiff_t>(first - row.outX) * 4;
+        const PIX* in = row.in + static_cast<std::ptrdiff_t>(first - row.inX) * 4;
+        for (int x = first; x < end; ++x, out += 4, in += 4, ++levels) {
+            if (isZero<1>(in))
+                std::memcpy(out, shadowOverZero_[static_cast<size_t>(*levels)].data(),
+                            sizeof(PIX) * 4);
+            else
+                s_.shade(in, out, Local{}, *levels);
         }
     }
 

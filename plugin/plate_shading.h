@@ -228,6 +228,11 @@ template <class PIX, int maxValue> struct CompatibleShading {
         blend(src, dst, isText(src) ? Local{} : l);
     }
 
+    /// Whether the plate at a position keeps its shadow off the pixel, and whether it is no plate
+    /// at all there (the pixel takes the shadow alone).
+    static bool hidesShadow(const Local& l) { return l.inFill || l.inStroke; }
+    static bool bare(const Local& l) { return !l.inFill && !l.inStroke; }
+
     /// The same under a shadow of coverage `level`: where this arithmetic leaves the source as
     /// it is (outside the plate and its outline), the source over the shadow, premultiplied.
     void shade(const PIX* src, PIX* dst, const Local& l, int level) const {
@@ -357,6 +362,14 @@ template <class PIX, int maxValue> struct AccurateShading {
 
     /// A source pixel under the plate `l`.
     void shade(const PIX* src, PIX* dst, const Local& l) const { composite(src, dst, l.plate); }
+
+    /// Whether the plate at a position keeps its shadow off the pixel, and whether it is no plate
+    /// at all there (the pixel takes the shadow alone).
+    static bool hidesShadow(const Local& l) { return l.cover >= 1; }
+    static bool bare(const Local& l) {
+        return l.cover == 0 && l.plate[0] == 0 && l.plate[1] == 0 && l.plate[2] == 0 &&
+               l.plate[3] == 0;
+    }
 
     /// The same under a shadow of coverage `level`: source over plate over shadow, the shadow
     /// only where the plate's shape leaves the pixel uncovered.

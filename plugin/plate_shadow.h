@@ -173,6 +173,8 @@ public:
         // Down on screen is down in the image's own coordinates, whatever the row order.
         offsetX_ = p.shadowOffsetX;
         offsetY_ = -static_cast<double>(p.shadowOffsetY);
+        xAxis_ = Axis(offsetX_, sigma_, cut_);
+        yAxis_ = Axis(offsetY_, sigma_, cut_);
         const float r = static_cast<float>(reach);
         for (const Plate& plate : plates) {
             Cast cast;
@@ -222,6 +224,7 @@ public:
             std::vector<int> low, high;
         };
         std::vector<Rows> casts;
+        std::vector<double> room;
     };
 
     /// The coverage of pixels [x0, x1) of row py into `out` (x1 - x0 values): the same as
@@ -229,38 +232,55 @@ public:
     void row(int py, int x0, int x1, int* out, RowCache& cache) const {
         if (x0 >= x1)
             return;
-        std::fill(out, out + (x1 - x0), 0);
         cache.casts.resize(casts_.size());
         const int gy = floorDiv(py), dy = py - gy * step_;
+        // The first plate whose shadow reaches the whole span writes it; others take the
+        // stronger.
+        bool written = false;
         for (size_t c = 0; c < casts_.size(); ++c) {
             const Cast& cast = casts_[c];
             const int from = std::max(x0, cast.reach.x1), to = std::min(x1, cast.reach.x2);
             if (py < cast.reach.y1 || py >= cast.reach.y2 || from >= to)
                 continue;
+            if (!written && (from > x0 || to < x1))
+                std::fill(out, out + (x1 - x0), 0);
+            const bool first = !written;
+            written = true;
             RowCache::Rows& held = cache.casts[c];
-            const int gx0 = floorDiv(from), gx1 = floorDiv(to - 1) + 1;
-            if (held.gy != gy || gx0 < held.gx0 || gx1 > held.gx1) {
-                held.gy = gy;
-                held.gx0 = gx0;
-                held.gx1 = gx1;
-                held.low.resize(static_cast<size_t>(gx1 - gx0 + 1));
-                held.high.resize(held.low.size());
-                for (int gx = gx0; gx <= gx1; ++gx) {
-                    held.low[static_cast<size_t>(gx - gx0)] = level(cast, gx, gy);
-                    // On the finest grid a pixel is its grid point: the row above is not used.
-                    held.high[static_cast<size_t>(gx - gx0)] =
-                        step_ == 1 ? 0 : level(cast, gx, gy + 1);
-                }
+            if (step_ == 1) { // every pixel a grid point
+                held.low.resize(static_cast<size_t>(to - from));
+                levels(cast, py, from, to - 1, held.low.data(), cache.room);
+                int* o = out + (from - x0);
+                for (size_t i = 0; i < held.low.size(); ++i)
+                    o[i] = first ? held.low[i] : std::max(o[i], held.low[i]);
+                continue;
             }
-            for (int x = from; x < to; ++x) {
-                const int gx = floorDiv(x), dx = x - gx * step_;
+            hold(cast, gy, held, cache.room);
+            // Cell by cell: between two grid columns the level is a straight line, stepped
+            // along in integers (the numerator of mix(), exactly).
+            for (int x = from; x < to;) {
+                const int gx = floorDiv(x);
+                const int cellEnd = std::min(to, (gx + 1) * step_);
                 const size_t i = static_cast<size_t>(gx - held.gx0);
-                const int value = mix(mix(held.low[i], held.high[i], dy),
-                                      mix(held.low[i + 1], held.high[i + 1], dy), dx);
-                int& o = out[x - x0];
-                o = std::max(o, value);
+                const int a = mix(held.low[i], held.high[i], dy);
+                const int b = mix(held.low[i + 1], held.high[i + 1], dy);
+                // Levels are at most 4096 and the step at most 4096: an int holds the numerator.
+                const int dx = x - gx * step_, slope = b - a;
+                int numerator = a * (step_ - dx) + b * dx;
+                int* o = out + (x - x0);
+                int* stop = out + (cellEnd - x0);
+                if (first) {
+                    for (; o < stop; ++o, numerator += slope)
+                        *o = numerator >> shift_;
+                } else {
+                    for (; o < stop; ++o, numerator += slope)
+                        *o = std::max(*o, numerator >> shift_);
+                }
+                x = cellEnd;
             }
         }
+        if (!written)
+            std::fill(out, out + (x1 - x0), 0);
     }
 
 private:
@@ -302,10 +322,42 @@ private:
         return px >= r.x1 && px < r.x2 && py >= r.y1 && py < r.y2;
     }
 
-    /// Positions of grid column gx and grid row gy in the silhouettes' own coordinates (the
-    /// shadow's pixel less the offset).
-    double columnAt(int gx) const { return static_cast<double>(gx) * step_ - offsetX_; }
-    double rowAt(int gy) const { return static_cast<double>(gy) * step_ - offsetY_; }
+    /// The normal CDF along one axis, at every whole number of pixels plus the fraction the
+    /// offset leaves: a grid point's distance to a pixel's edge always has that form, so the
+    /// blur needs nothing else. Beyond the table's ends it is 0 and 1.
+    struct Axis {
+        Axis() = default;
+        /// `offset`: the shadow's offset along the axis, in the image's coordinates.
+        Axis(double offset, double sigma, double cut)
+            : whole(static_cast<std::int64_t>(std::floor(offset))),
+              fraction(0.5 + (offset - std::floor(offset))) {
+            reach = static_cast<std::int64_t>(std::ceil(cut)) + 2;
+            cdf.resize(static_cast<size_t>(2 * reach + 1));
+            for (std::int64_t k = -reach; k <= reach; ++k)
+                cdf[static_cast<size_t>(k + reach)] = normalCdf(k + fraction, sigma);
+        }
+        /// The CDF at k + fraction.
+        double at(std::int64_t k) const {
+            return k < -reach ? 0.0 : k > reach ? 1.0 : cdf[static_cast<size_t>(k + reach)];
+        }
+        /// edgeBlur(b, p) for grid position p = g × step - offset.
+        double edge(double b, std::int64_t g, int step) const {
+            const double m = std::floor(b - 0.5);
+            const double f = (b - 0.5) - m;
+            const std::int64_t k = static_cast<std::int64_t>(m) - g * step + whole;
+            return (1 - f) * at(k) + f * at(k + 1);
+        }
+        /// pixelWeight(p - q) for grid position p = g × step - offset and pixel q.
+        double weight(std::int64_t g, int step, std::int64_t q) const {
+            const std::int64_t j = g * step - whole - q;
+            return at(-j) - at(-j - 1);
+        }
+
+        std::int64_t whole = 0; ///< the offset's whole pixels
+        double fraction = 0.5;  ///< ½ and the offset's fraction
+        std::int64_t reach = 0;
+        std::vector<double> cdf;
+    };
 
     /// The tables of every part, and the reach of every plate and of them all.
     void tabulate() {
@@ -345,14 +397,10 @@ private:
         const int gy1 = gridAbove(s.top + cut_ + offsetY_);
         for (const Silhouette::Box& box : s.boxes) {
             std::vector<double> xs, ys;
-            for (int gx = part.gx0; gx <= gx1; ++gx) {
-                const double x = columnAt(gx);
-                xs.push_back(edgeBlur(box.x2, x, sigma_) - edgeBlur(box.x1, x, sigma_));
-            }
-            for (int gy = part.gy0; gy <= gy1; ++gy) {
-                const double y = rowAt(gy);
-                ys.push_back(edgeBlur(box.y2, y, sigma_) - edgeBlur(box.y1, y, sigma_));
-            }
+            for (int gx = part.gx0; gx <= gx1; ++gx)
+                xs.push_back(xAxis_.edge(box.x2, gx, step_) - xAxis_.edge(box.x1, gx, step_));
+            for (int gy = part.gy0; gy <= gy1; ++gy)
+                ys.push_back(yAxis_.edge(box.y2, gy, step_) - yAxis_.edge(box.y1, gy, step_));
             part.xs.push_back(std::move(xs));
             part.ys.push_back(std::move(ys));
         }
@@ -363,23 +411,23 @@ private:
             t.columns = gridAbove(piece.qx0 + piece.nx + cut_ + offsetX_) - t.gx0 + 1;
             t.rows = gridAbove(piece.qy0 + piece.ny + cut_ + offsetY_) - t.gy0 + 1;
             t.along.assign(static_cast<size_t>(t.columns) * static_cast<size_t>(piece.ny), 0.0);
+            std::vector<double> wx(static_cast<size_t>(piece.nx));
             for (int c = 0; c < t.columns; ++c) {
-                const double x = columnAt(t.gx0 + c);
+                for (int i = 0; i < piece.nx; ++i)
+                    wx[static_cast<size_t>(i)] = xAxis_.weight(t.gx0 + c, step_, piece.qx0 + i);
                 for (int j = 0; j < piece.ny; ++j) {
                     double sum = 0;
                     for (int i = 0; i < piece.nx; ++i)
                         sum += piece.area[static_cast<size_t>(j * piece.nx + i)] *
-                               pixelWeight(x - (piece.qx0 + i), sigma_);
+                               wx[static_cast<size_t>(i)];
                     t.along[static_cast<size_t>(c * piece.ny + j)] = sum;
                 }
             }
             t.weights.assign(static_cast<size_t>(t.rows) * static_cast<size_t>(piece.ny), 0.0);
-            for (int r = 0; r < t.rows; ++r) {
-                const double y = rowAt(t.gy0 + r);
+            for (int r = 0; r < t.rows; ++r)
                 for (int j = 0; j < piece.ny; ++j)
                     t.weights[static_cast<size_t>(r * piece.ny + j)] =
-                        pixelWeight(y - (piece.qy0 + j), sigma_);
-            }
+                        yAxis_.weight(t.gy0 + r, step_, piece.qy0 + j);
             part.pieces.push_back(std::move(t));
         }
     }
@@ -391,43 +439,86 @@ private:
         return static_cast<int>(std::ceil(std::clamp(v, -1e9, 1e9) / step_)) + 1;
     }
 
-    /// One part's blur at a grid point; 0 outside its tables.
-    double blur(const Part& part, int gx, int gy) const {
-        double sum = 0;
-        const int cx = gx - part.gx0, cy = gy - part.gy0;
-        for (size_t k = 0; k < part.xs.size(); ++k) {
-            const std::vector<double>& xs = part.xs[k];
-            const std::vector<double>& ys = part.ys[k];
-            if (cx < 0 || cy < 0 || cx >= static_cast<int>(xs.size()) ||
-                cy >= static_cast<int>(ys.size()))
-                continue;
-            sum += xs[static_cast<size_t>(cx)] * ys[static_cast<size_t>(cy)];
+    /// One plate's coverage on grid row gy at grid columns gx0..gx1, in 1/kLevels, into `out`.
+    /// Each column's sum is made of the same terms in the same order whatever the columns
+    /// asked, so a column's level does not depend on its neighbours.
+    void levels(const Cast& cast, int gy, int gx0, int gx1, int* out,
+                std::vector<double>& room) const {
+        const size_t n = static_cast<size_t>(gx1 - gx0 + 1);
+        room.assign(2 * n, 0.0);
+        double* total = room.data();
+        double* part = room.data() + n;
+        for (const Part& p : cast.parts) {
+            std::fill(part, part + n, 0.0);
+            // The rectangles: a product of the blurs across and along.
+            const int cy = gy - p.gy0;
+            for (size_t k = 0; k < p.xs.size(); ++k) {
+                const std::vector<double>& xs = p.xs[k];
+                const std::vector<double>& ys = p.ys[k];
+                if (cy < 0 || cy >= static_cast<int>(ys.size()))
+                    continue;
+                const double y = ys[static_cast<size_t>(cy)];
+                const int from = std::max(gx0, p.gx0);
+                const int to = std::min(gx1, p.gx0 + static_cast<int>(xs.size()) - 1);
+                for (int gx = from; gx <= to; ++gx)
+                    part[gx - gx0] += xs[static_cast<size_t>(gx - p.gx0)] * y;
+            }
+            // The corners' pieces: their pixels' rows blurred across, then along.
+            for (size_t k = 0; k < p.pieces.size(); ++k) {
+                const Part::PieceTables& t = p.pieces[k];
+                const int r = gy - t.gy0;
+                if (r < 0 || r >= t.rows)
+                    continue;
+                const int ny = p.shape.pieces[k].ny;
+                const double* weights = t.weights.data() + static_cast<size_t>(r * ny);
+                const int from = std::max(gx0, t.gx0), to = std::min(gx1, t.gx0 + t.columns - 1);
+                for (int gx = from; gx <= to; ++gx) {
+                    const double* along = t.along.data() + static_cast<size_t>((gx - t.gx0) * ny);
+                    double& sum = part[gx - gx0];
+                    for (int j = 0; j < ny; ++j)
+                        sum += weights[j] * along[j];
+                }
+            }
+            for (size_t i = 0; i < n; ++i)
+                total[i] += p.sign * part[i];
         }
-        for (size_t k = 0; k < part.pieces.size(); ++k) {
-            const Part::PieceTables& t = part.pieces[k];
-            const int c = gx - t.gx0, r = gy - t.gy0;
-            if (c < 0 || r < 0 || c >= t.columns || r >= t.rows)
-                continue;
-            const int ny = part.shape.pieces[k].ny;
-            for (int j = 0; j < ny; ++j)
-                sum += t.weights[static_cast<size_t>(r * ny + j)] *
-                       t.along[static_cast<size_t>(c * ny + j)];
+        for (size_t i = 0; i < n; ++i)
+            out[i] = static_cast<int>(std::clamp(total[i], 0.0, 1.0) * kLevels + 0.5);
+    }
+
+    /// Makes `held` hold grid rows gy and gy + 1 of a plate's levels, across its whole reach;
+    /// moving on by one grid row keeps the row it had above.
+    void hold(const Cast& cast, int gy, RowCache::Rows& held, std::vector<double>& room) const {
+        if (held.gy == gy)
+            return;
+        const int gx0 = floorDiv(cast.reach.x1), gx1 = floorDiv(cast.reach.x2 - 1) + 1;
+        const size_t n = static_cast<size_t>(gx1 - gx0 + 1);
+        if (held.gy == gy - 1 && held.gx0 == gx0 && held.gx1 == gx1) {
+            held.low.swap(held.high);
+        } else {
+            held.low.resize(n);
+            levels(cast, gy, gx0, gx1, held.low.data(), room);
         }
-        return sum;
+        held.high.resize(n);
+        levels(cast, gy + 1, gx0, gx1, held.high.data(), room);
+        held.gy = gy;
+        held.gx0 = gx0;
+        held.gx1 = gx1;
     }
 
     /// One plate's coverage at a grid point, in 1/kLevels.
     int level(const Cast& cast, int gx, int gy) const {
-        double b = 0;
-        for (const Part& part : cast.parts)
-            b += part.sign * blur(part, gx, gy);
-        return static_cast<int>(std::lround(std::clamp(b, 0.0, 1.0) * kLevels));
+        int value = 0;
+        std::vector<double> room;
+        levels(cast, gy, gx, gx, &value, room);
+        return value;
     }
 
     std::vector<Cast> casts_;
     double sigma_ = 0, cut_ = 1.5;
     int step_ = 1, shift_ = 0; ///< the grid's spacing, 1 << shift_
     double offsetX_ = 0, offsetY_ = 0;
+    Axis xAxis_, yAxis_;
     OfxRectI reach_{0, 0, 0, 0};
 };
 

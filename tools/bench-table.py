@@ -15,7 +15,8 @@ from collections import defaultdict
 DEPTHS = ["8-bit", "16-bit", "float"]
 MODES = {"compatible": "互換", "accurate": "正確"}
 LAYOUTS = {"whole": "全体", "blocks": "ブロック", "lines": "行", "columns": "列 (縦書き)",
-           "caption": "行 (2 つの幅)", "caption-inner": "行 (2 つの幅), 内側の角丸 12"}
+           "caption": "行 (2 つの幅)", "caption-inner": "行 (2 つの幅), 内側の角丸 12",
+           "whole-shadow8": "全体, 影 (ぼかし 8)", "whole-shadow200": "全体, 影 (ぼかし 200)"}
 
 
 def main(path):
