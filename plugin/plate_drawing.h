@@ -258,6 +258,12 @@ private:
             row.shadow = this;
         }
 
+        /// The shadow's level of each of columns [first, end) of the row, handed to
+        /// put(i, level) with i counted from `first`.
+        template <class Put> void eachLevel(const Row& row, int first, int end, Put put) {
+            d_.shadow_.row(row.shadowY, first - originX_, end - originX_, shadowCache_, put);
+        }
+
         /// The shadow's levels of columns [first, end) of the row, within its reach.
         const int* shadowLevels(const Row& row, int first, int end) {
             shadowRow_.resize(static_cast<size_t>(end - first));
@@ -454,7 +460,6 @@ private:
     /// Columns [first, end) of a span under the shadow: the arithmetic's per-pixel result at the
     /// shadow's coverage; outside the plate, a transparent source pixel (or none) from a table.
     template <Span kind> void shadowed(const Row& row, int first, int end) const {
-        const int* levels = row.shadow->shadowLevels(row, first, end);
         if constexpr (kind == Span::Outside) {
             // Split by where the source has pixels and where they are known clear, as span()
             // does: there every pixel is the table's.
@@ -462,11 +467,11 @@ private:
             const int b = std::clamp(row.srcEnd, a, end);
             const int c = std::clamp(row.clearEnd, a, b);
             const int d = std::clamp(row.clearFrom, c, b);
-            fromTable(row, levels, first, c);
-            outsideShadowed(row, levels + (c - first), c, d);
-            fromTable(row, levels + (d - first), d, end);
+            fromTable(row, first, c);
+            outsideShadowed(row, row.shadow->shadowLevels(row, c, d), c, d);
+            fromTable(row, d, end);
         } else {
-            eachShadowed<kind>(row, levels, first, end);
+            eachShadowed<kind>(row, row.shadow->shadowLevels(row, first, end), first, end);
         }
     }
 
@@ -514,10 +519,15 @@ private:
 
     /// Columns [first, end) outside the plate where the source has no pixel or a clear one:
     /// the table's result at each level (which at level 0 is the result without shadow).
-    void fromTable(const Row& row, const int* levels, int first, int end) const {
+    void fromTable(const Row& row, int first, int end) const {
+        if (first >= end)
+            return;
         PIX* out = row.out + static_cast<std::ptrdiff_t>(first - row.outX) * 4;
-        for (int x = first; x < end; ++x, out += 4, ++levels)
-            std::memcpy(out, shadowOverZero_[static_cast<size_t>(*levels)].data(), sizeof(PIX) * 4);
+        const std::array<PIX, 4>* table = shadowOverZero_.data();
+        row.shadow->eachLevel(row, first, end, [out, table](int i, int level) {
+            std::memcpy(out + 4 * static_cast<std::ptrdiff_t>(i),
+                        table[static_cast<size_t>(level)].data(), sizeof(PIX) * 4);
+        });
     }
 
     /// Columns [first, end) outside the plate whose source pixels are read.

@@ -225,62 +225,48 @@ public:
         };
         std::vector<Rows> casts;
         std::vector<double> room;
+        std::vector<int> strongest;
     };
 
     /// The coverage of pixels [x0, x1) of row py into `out` (x1 - x0 values): the same as
     /// coverage() gives each.
     void row(int py, int x0, int x1, int* out, RowCache& cache) const {
+        row(py, x0, x1, cache, [out](int i, int level) { out[i] = level; });
+    }
+
+    /// The same, handing each pixel's level to put(i, level), i from 0 to x1 - x0 - 1, once
+    /// each. Where one plate's shadow alone reaches the span, no level is stored on the way.
+    template <class Put> void row(int py, int x0, int x1, RowCache& cache, Put put) const {
         if (x0 >= x1)
             return;
         cache.casts.resize(casts_.size());
-        const int gy = floorDiv(py), dy = py - gy * step_;
-        // The first plate whose shadow reaches the whole span writes it; others take the
-        // stronger.
-        bool written = false;
+        const Cast* sole = nullptr;
+        int reaching = 0;
+        for (const Cast& cast : casts_)
+            if (py >= cast.reach.y1 && py < cast.reach.y2 && x0 < cast.reach.x2 &&
+                x1 > cast.reach.x1) {
+                ++reaching;
+                sole = &cast;
+            }
+        if (reaching == 1 && sole->reach.x1 <= x0 && sole->reach.x2 >= x1) {
+            levelsOf(*sole, cache.casts[static_cast<size_t>(sole - casts_.data())], py, x0, x1,
+                     cache.room, put);
+            return;
+        }
+        // Several plates: each one's levels, the strongest kept.
+        std::vector<int>& strongest = cache.strongest;
+        strongest.assign(static_cast<size_t>(x1 - x0), 0);
         for (size_t c = 0; c < casts_.size(); ++c) {
             const Cast& cast = casts_[c];
             const int from = std::max(x0, cast.reach.x1), to = std::min(x1, cast.reach.x2);
             if (py < cast.reach.y1 || py >= cast.reach.y2 || from >= to)
                 continue;
-            if (!written && (from > x0 || to < x1))
-                std::fill(out, out + (x1 - x0), 0);
-            const bool first = !written;
-            written = true;
-            RowCache::Rows& held = cache.casts[c];
-            if (step_ == 1) { // every pixel a grid point
-                held.low.resize(static_cast<size_t>(to - from));
-                levels(cast, py, from, to - 1, held.low.data(), cache.room);
-                int* o = out + (from - x0);
-                for (size_t i = 0; i < held.low.size(); ++i)
-                    o[i] = first ? held.low[i] : std::max(o[i], held.low[i]);
-                continue;
-            }
-            hold(cast, gy, held, cache.room);
-            // Cell by cell: between two grid columns the level is a straight line, stepped
-            // along in integers (the numerator of mix(), exactly).
-            for (int x = from; x < to;) {
-                const int gx = floorDiv(x);
-                const int cellEnd = std::min(to, (gx + 1) * step_);
-                const size_t i = static_cast<size_t>(gx - held.gx0);
-                const int a = mix(held.low[i], held.high[i], dy);
-                const int b = mix(held.low[i + 1], held.high[i + 1], dy);
-                // Levels are at most 4096 and the step at most 4096: an int holds the numerator.
-                const int dx = x - gx * step_, slope = b - a;
-                int numerator = a * (step_ - dx) + b * dx;
-                int* o = out + (x - x0);
-                int* stop = out + (cellEnd - x0);
-                if (first) {
-                    for (; o < stop; ++o, numerator += slope)
-                        *o = numerator >> shift_;
-                } else {
-                    for (; o < stop; ++o, numerator += slope)
-                        *o = std::max(*o, numerator >> shift_);
-                }
-                x = cellEnd;
-            }
+            int* o = strongest.data() + (from - x0);
+            levelsOf(cast, cache.casts[c], py, from, to, cache.room,
+                     [o](int i, int level) { o[i] = std::max(o[i], level); });
         }
-        if (!written)
-            std::fill(out, out + (x1 - x0), 0);
+        for (int i = 0; i < x1 - x0; ++i)
+            put(i, strongest[static_cast<size_t>(i)]);
     }
 
 private:
@@ -484,6 +470,37 @@ private:
         }
         for (size_t i = 0; i < n; ++i)
             out[i] = static_cast<int>(std::clamp(total[i], 0.0, 1.0) * kLevels + 0.5);
+    }
+
+    /// One plate's levels of pixels [from, to) of row py, each handed to put(i, level) with i
+    /// counted from `from`.
+    template <class Put>
+    void levelsOf(const Cast& cast, RowCache::Rows& held, int py, int from, int to,
+                  std::vector<double>& room, Put put) const {
+        if (step_ == 1) { // every pixel a grid point
+            held.low.resize(static_cast<size_t>(to - from));
+            levels(cast, py, from, to - 1, held.low.data(), room);
+            for (int i = 0; i < to - from; ++i)
+                put(i, held.low[static_cast<size_t>(i)]);
+            return;
+        }
+        const int gy = floorDiv(py), dy = py - gy * step_;
+        hold(cast, gy, held, room);
+        // Cell by cell: between two grid columns the level is a straight line, stepped along in
+        // integers (the numerator of mix(), exactly).
+        for (int x = from; x < to;) {
+            const int gx = floorDiv(x);
+            const int cellEnd = std::min(to, (gx + 1) * step_);
+            const size_t i = static_cast<size_t>(gx - held.gx0);
+            const int a = mix(held.low[i], held.high[i], dy);
+            const int b = mix(held.low[i + 1], held.high[i + 1], dy);
+            // Levels are at most 4096 and the step at most 4096: an int holds the numerator.
+            const int dx = x - gx * step_, slope = b - a;
+            int numerator = a * (step_ - dx) + b * dx;
+            for (int k = x - from, stop = cellEnd - from; k < stop; ++k, numerator += slope)
+                put(k, numerator >> shift_);
+            x = cellEnd;
+        }
     }
 
     /// Makes `held` hold grid rows gy and gy + 1 of a plate's levels, across its whole reach;

@@ -108,14 +108,14 @@ Case randomCase(std::mt19937& rng, int extent = 90) {
     }
     c.params["lineGap"] = {pick({16, 1, 2}, 1, 10)};
     c.params["innerCornerSize"] = {rng() % 2 ? 0.0 : pick({0, 1000, -3}, 0, 12)};
-    // A shadow in one case of three; least sizes in one of four.
-    c.params["shadowEnabled"] = {double(rng() % 3 == 0)};
+    // A shadow in one case of two; least sizes in one of three.
+    c.params["shadowEnabled"] = {double(rng() % 2 == 0)};
     c.params["shadowColor"] = {unit(rng), unit(rng), pick({0, 1e30}, 0, 1), pick({1, 0.5}, 0, 1)};
     c.params["shadowOffsetX"] = {pick({0, 6, -20}, -12, 12)};
     c.params["shadowOffsetY"] = {pick({0, 6, 30}, -12, 12)};
     c.params["shadowSoftness"] = {pick({0, 8, 200}, 0, 30)};
-    c.params["minPlateWidth"] = {rng() % 4 ? 0.0 : pick({0, 1e5}, 0, 80)};
-    c.params["minPlateHeight"] = {rng() % 4 ? 0.0 : pick({0, 1e5}, 0, 60)};
+    c.params["minPlateWidth"] = {rng() % 3 ? 0.0 : pick({0, 1e5}, 0, 80)};
+    c.params["minPlateHeight"] = {rng() % 3 ? 0.0 : pick({0, 1e5}, 0, 60)};
     // The accurate arithmetic scales distances; unequal scales included.
     const OfxPointD scales[] = {{1, 1}, {1, 1}, {0.5, 0.5}, {0.25, 0.75}, {0.3, 0.3}};
     c.renderScale = scales[rng() % 5];
@@ -223,6 +223,8 @@ TEST(FastAndReferenceProcessors, AgreeOnEveryByteOverRandomRenders) {
     int layouts[4] = {0, 0, 0, 0}; // renders that changed something, per layout
     int split = 0;                 // block and line renders unlike the single plate
     int cells[2][4][3] = {};       // renders that changed something: mode, layout, depth
+    int shadows[2][3] = {};        // renders whose shadow changed something: mode, depth
+    int least = 0;                 // renders whose least size changed something
     for (int i = 0; i < 700; ++i) {
         Case c = randomCase(rng);
         auto source = std::make_shared<ofxhost::Image>(c.sourceBounds, c.components, c.depth);
@@ -249,6 +251,19 @@ TEST(FastAndReferenceProcessors, AgreeOnEveryByteOverRandomRenders) {
         if (c.components == Components::RGBA)
             cells[static_cast<int>(c.params.at("compositing")[0])][layout]
                  [static_cast<int>(c.depth)] += changed;
+        if (c.components == Components::RGBA && c.params.at("shadowEnabled")[0] != 0) {
+            Case plain = c;
+            plain.params["shadowEnabled"] = {0};
+            int unused = 0;
+            shadows[static_cast<int>(c.params.at("compositing")[0])][static_cast<int>(c.depth)] +=
+                fast.render(plain, source, background, unused) != actual;
+        }
+        if (c.params.at("minPlateWidth")[0] != 0 || c.params.at("minPlateHeight")[0] != 0) {
+            Case plain = c;
+            plain.params["minPlateWidth"] = plain.params["minPlateHeight"] = {0};
+            int unused = 0;
+            least += fast.render(plain, source, background, unused) != actual;
+        }
         if (layout != 0) {
             // Did the layout give other plates than the one around all the text?
             Case whole = c;
@@ -264,6 +279,10 @@ TEST(FastAndReferenceProcessors, AgreeOnEveryByteOverRandomRenders) {
     for (int count : layouts)
         EXPECT_GT(count, 90);
     EXPECT_GT(split, 40);
+    EXPECT_GT(least, 40);
+    for (int mode = 0; mode < 2; ++mode)
+        for (int depth = 0; depth < 3; ++depth)
+            EXPECT_GE(shadows[mode][depth], 6) << "shadow, mode " << mode << ", depth " << depth;
     for (int mode = 0; mode < 2; ++mode)
         for (int layout = 0; layout < 4; ++layout)
             for (int depth = 0; depth < 3; ++depth)
@@ -291,6 +310,9 @@ TEST(FastAndReferenceProcessors, AgreeOnBuiltUpLayouts) {
         c.params["plateLayout"] = {double(layout)};
         c.params["compositing"] = {double((i / 4) % 2)};
         c.params["innerCornerSize"] = {rng() % 3 ? double(rng() % 10) : 0.0};
+        // Shadows under every layout, mode and depth; least sizes now and then.
+        c.params["shadowEnabled"] = {double(i / 24 % 2)};
+        c.params["minPlateHeight"] = {rng() % 4 ? 0.0 : double(rng() % 30)};
         c.params["marginX"] = {double(rng() % 8)};
         c.params["marginY"] = {double(rng() % 12) + 0.5 * (rng() % 2)};
         c.params["lineGap"] = {double(4 + rng() % 12)};
