@@ -93,92 +93,114 @@ void TextAutoFramePlugin::setupAndProcess(TextAutoFrameProcessorBase& processor,
     processor.process();
 }
 
-plate::Params TextAutoFramePlugin::paramsAt(const OFX::RenderArgs& args) const {
-    double mx = 0, my = 0, offset = 0, corner = 0, stroke = 0, threshold = 0;
-    double fill[4] = {0, 0, 0, 0}, line[4] = {0, 0, 0, 0};
-    bool fillOn = false, strokeOn = false;
-    marginX->getValueAtTime(args.time, mx);
-    marginY->getValueAtTime(args.time, my);
-    yOffset->getValueAtTime(args.time, offset);
-    cornerSize->getValueAtTime(args.time, corner);
-    strokeWidth->getValueAtTime(args.time, stroke);
-    detectionThreshold->getValueAtTime(args.time, threshold);
-    fillColor->getValueAtTime(args.time, fill[0], fill[1], fill[2], fill[3]);
-    strokeColor->getValueAtTime(args.time, line[0], line[1], line[2], line[3]);
-    fillEnabled->getValueAtTime(args.time, fillOn);
-    strokeEnabled->getValueAtTime(args.time, strokeOn);
-    int mode = 0;
-    compositing->getValueAtTime(args.time, mode);
-    // Any value but the accurate option's (a damaged project, say) keeps the original look.
-    const bool accurate = mode == static_cast<int>(plate::Compositing::Accurate);
-    int layout = 0;
-    plateLayout->getValueAtTime(args.time, layout);
-    double gap = 16, inner = 0;
-    lineGap->getValueAtTime(args.time, gap);
-    innerCornerSize->getValueAtTime(args.time, inner);
-    bool shadowOn = false;
-    double shadow[4] = {0, 0, 0, 0}, shadowX = 0, shadowY = 0, softness = 0;
-    double leastWidth = 0, leastHeight = 0;
-    shadowEnabled->getValueAtTime(args.time, shadowOn);
-    shadowColor->getValueAtTime(args.time, shadow[0], shadow[1], shadow[2], shadow[3]);
-    shadowOffsetX->getValueAtTime(args.time, shadowX);
-    shadowOffsetY->getValueAtTime(args.time, shadowY);
-    shadowSoftness->getValueAtTime(args.time, softness);
-    minPlateWidth->getValueAtTime(args.time, leastWidth);
-    minPlateHeight->getValueAtTime(args.time, leastHeight);
-    // Any value but a known option's (a damaged project, say) draws the one plate.
-    const plate::PlateLayout arrangement =
-        layout == static_cast<int>(plate::PlateLayout::Blocks)    ? plate::PlateLayout::Blocks
-        : layout == static_cast<int>(plate::PlateLayout::Lines)   ? plate::PlateLayout::Lines
-        : layout == static_cast<int>(plate::PlateLayout::Columns) ? plate::PlateLayout::Columns
-                                                                  : plate::PlateLayout::Whole;
-    if (accurate) {
-        // Distances are pixels of the full-size image. Horizontal ones follow the horizontal
-        // scale, vertical ones the vertical; the round ones (corner radius, outline width)
-        // follow the geometric mean of the two, which is the scale itself when they agree.
-        const double sx = usableScale(args.renderScale.x);
-        const double sy = usableScale(args.renderScale.y);
-        const double round = std::sqrt(sx * sy);
-        mx *= sx;
-        my *= sy;
-        offset *= sy;
-        // The gap between lines is rows; between vertical lines, columns.
-        gap *= arrangement == plate::PlateLayout::Columns ? sx : sy;
-        corner *= round;
-        inner *= round;
-        stroke *= round;
-        shadowX *= sx;
-        shadowY *= sy;
-        softness *= round;
-        leastWidth *= sx;
-        leastHeight *= sy;
-    }
+/// The parameters' values at a time, as the host gives them (doubles), in the order they are
+/// read.
+struct TextAutoFramePlugin::Values {
+    double marginX = 0, marginY = 0, yOffset = 0, cornerSize = 0, strokeWidth = 0;
+    double detectionThreshold = 0, fillColor[4] = {0, 0, 0, 0}, strokeColor[4] = {0, 0, 0, 0};
+    bool fillEnabled = false, strokeEnabled = false;
+    int compositing = 0, plateLayout = 0;
+    double lineGap = 16, innerCornerSize = 0;
+    bool shadowEnabled = false;
+    double shadowColor[4] = {0, 0, 0, 0}, shadowOffsetX = 0, shadowOffsetY = 0;
+    double shadowSoftness = 0, minPlateWidth = 0, minPlateHeight = 0;
+};
 
+TextAutoFramePlugin::Values TextAutoFramePlugin::valuesAt(double time) const {
+    Values v;
+    marginX->getValueAtTime(time, v.marginX);
+    marginY->getValueAtTime(time, v.marginY);
+    yOffset->getValueAtTime(time, v.yOffset);
+    cornerSize->getValueAtTime(time, v.cornerSize);
+    strokeWidth->getValueAtTime(time, v.strokeWidth);
+    detectionThreshold->getValueAtTime(time, v.detectionThreshold);
+    double* fill = v.fillColor;
+    fillColor->getValueAtTime(time, fill[0], fill[1], fill[2], fill[3]);
+    double* line = v.strokeColor;
+    strokeColor->getValueAtTime(time, line[0], line[1], line[2], line[3]);
+    fillEnabled->getValueAtTime(time, v.fillEnabled);
+    strokeEnabled->getValueAtTime(time, v.strokeEnabled);
+    compositing->getValueAtTime(time, v.compositing);
+    plateLayout->getValueAtTime(time, v.plateLayout);
+    lineGap->getValueAtTime(time, v.lineGap);
+    innerCornerSize->getValueAtTime(time, v.innerCornerSize);
+    shadowEnabled->getValueAtTime(time, v.shadowEnabled);
+    double* shadow = v.shadowColor;
+    shadowColor->getValueAtTime(time, shadow[0], shadow[1], shadow[2], shadow[3]);
+    shadowOffsetX->getValueAtTime(time, v.shadowOffsetX);
+    shadowOffsetY->getValueAtTime(time, v.shadowOffsetY);
+    shadowSoftness->getValueAtTime(time, v.shadowSoftness);
+    minPlateWidth->getValueAtTime(time, v.minPlateWidth);
+    minPlateHeight->getValueAtTime(time, v.minPlateHeight);
+    return v;
+}
+
+namespace {
+
+/// Distances in pixels of the full-size image, brought to the rendered one. Horizontal ones
+/// follow the horizontal scale, vertical ones the vertical; the round ones (corner radii,
+/// outline width, softness) the geometric mean of the two, which is the scale itself when they
+/// agree.
+void scaleDistances(TextAutoFramePlugin::Values& v, OfxPointD renderScale, bool columns) {
+    const double sx = usableScale(renderScale.x);
+    const double sy = usableScale(renderScale.y);
+    const double round = std::sqrt(sx * sy);
+    v.marginX *= sx;
+    v.marginY *= sy;
+    v.yOffset *= sy;
+    // The gap between lines is rows; between vertical lines, columns.
+    v.lineGap *= columns ? sx : sy;
+    v.cornerSize *= round;
+    v.innerCornerSize *= round;
+    v.strokeWidth *= round;
+    v.shadowOffsetX *= sx;
+    v.shadowOffsetY *= sy;
+    v.shadowSoftness *= round;
+    v.minPlateWidth *= sx;
+    v.minPlateHeight *= sy;
+}
+
+} // namespace
+
+plate::Params TextAutoFramePlugin::paramsAt(const OFX::RenderArgs& args) const {
+    Values v = valuesAt(args.time);
+    // Any value but the accurate option's (a damaged project, say) keeps the original look, and
+    // any but a known layout's draws the one plate.
+    const bool accurate = v.compositing == static_cast<int>(plate::Compositing::Accurate);
+    const plate::PlateLayout layout =
+        v.plateLayout == static_cast<int>(plate::PlateLayout::Blocks)  ? plate::PlateLayout::Blocks
+        : v.plateLayout == static_cast<int>(plate::PlateLayout::Lines) ? plate::PlateLayout::Lines
+        : v.plateLayout == static_cast<int>(plate::PlateLayout::Columns)
+            ? plate::PlateLayout::Columns
+            : plate::PlateLayout::Whole;
+    if (accurate)
+        scaleDistances(v, args.renderScale, layout == plate::PlateLayout::Columns);
+
+    auto f = [](double d) { return static_cast<float>(d); };
     plate::Params p;
-    p.marginX = static_cast<float>(mx);
-    p.marginY = static_cast<float>(my);
-    p.yOffset = static_cast<float>(offset);
-    p.cornerSize = static_cast<float>(corner);
+    p.marginX = f(v.marginX);
+    p.marginY = f(v.marginY);
+    p.yOffset = f(v.yOffset);
+    p.cornerSize = f(v.cornerSize);
     for (int c = 0; c < 4; ++c) {
-        p.fillColor[c] = static_cast<float>(fill[c]);
-        p.strokeColor[c] = static_cast<float>(line[c]);
+        p.fillColor[c] = f(v.fillColor[c]);
+        p.strokeColor[c] = f(v.strokeColor[c]);
+        p.shadowColor[c] = f(v.shadowColor[c]);
     }
-    p.fillEnabled = fillOn;
-    p.strokeEnabled = strokeOn;
-    p.strokeWidth = static_cast<float>(stroke);
-    p.detectionThreshold = static_cast<float>(threshold);
+    p.fillEnabled = v.fillEnabled;
+    p.strokeEnabled = v.strokeEnabled;
+    p.strokeWidth = f(v.strokeWidth);
+    p.detectionThreshold = f(v.detectionThreshold);
     p.compositing = accurate ? plate::Compositing::Accurate : plate::Compositing::Compatible;
-    p.plateLayout = arrangement;
-    p.lineGap = static_cast<float>(gap);
-    p.innerCornerSize = static_cast<float>(inner);
-    p.shadowEnabled = shadowOn;
-    for (int c = 0; c < 4; ++c)
-        p.shadowColor[c] = static_cast<float>(shadow[c]);
-    p.shadowOffsetX = static_cast<float>(shadowX);
-    p.shadowOffsetY = static_cast<float>(shadowY);
-    p.shadowSoftness = static_cast<float>(softness);
-    p.minPlateWidth = static_cast<float>(leastWidth);
-    p.minPlateHeight = static_cast<float>(leastHeight);
+    p.plateLayout = layout;
+    p.lineGap = f(v.lineGap);
+    p.innerCornerSize = f(v.innerCornerSize);
+    p.shadowEnabled = v.shadowEnabled;
+    p.shadowOffsetX = f(v.shadowOffsetX);
+    p.shadowOffsetY = f(v.shadowOffsetY);
+    p.shadowSoftness = f(v.shadowSoftness);
+    p.minPlateWidth = f(v.minPlateWidth);
+    p.minPlateHeight = f(v.minPlateHeight);
     return p;
 }
 

@@ -37,10 +37,13 @@ public:
     /// Fetches the images, checks their formats, fills the processor and runs it.
     void setupAndProcess(TextAutoFrameProcessorBase& processor, const OFX::RenderArgs& args);
 
+    struct Values;
+
 private:
     /// The parameter values at the render's time, distances scaled as the compositing mode
     /// asks; the source's premultiplication is the caller's to fill in.
     plate::Params paramsAt(const OFX::RenderArgs& args) const;
+    Values valuesAt(double time) const;
 
     OFX::Clip* outputClip = nullptr;
     OFX::Clip* sourceClip = nullptr;
