@@ -112,7 +112,8 @@ TEST(Shadow, QuarterDiscAreas) {
         EXPECT_NEAR(plate::quarterDiscArea(r, b[0], b[1], b[2], b[3]), fine, 1e-4)
             << b[0] << " " << b[1] << " " << b[2] << " " << b[3];
     }
-    EXPECT_NEAR(plate::quarterDiscArea(r, 0, r, 0, r), M_PI * r * r / 4, 1e-9);
+    const double pi = std::acos(-1.0);
+    EXPECT_NEAR(plate::quarterDiscArea(r, 0, r, 0, r), pi * r * r / 4, 1e-9);
 }
 
 // An edge's blur is the sum over its pixels of their coverage times the Gaussian's weights.
