@@ -38,6 +38,7 @@ std::shared_ptr<Image> textFrame(OfxRectI bounds, const std::vector<OfxRectI>& t
 struct How {
     unsigned threads = 2;
     std::vector<OfxRectI> tiles; ///< empty: the whole frame at once
+    OfxPointD renderScale{1, 1};
 };
 
 std::shared_ptr<Image> render(const std::shared_ptr<Image>& source, const Settings& settings,
@@ -54,7 +55,7 @@ std::shared_ptr<Image> render(const std::shared_ptr<Image>& source, const Settin
         fx.param(name).setValue(values);
     p.host.setNumCPUs(how.threads);
     if (how.tiles.empty()) {
-        EXPECT_EQ(p.session.render(fx, 0, source->bounds()), kOfxStatOK);
+        EXPECT_EQ(p.session.render(fx, 0, source->bounds(), how.renderScale), kOfxStatOK);
     } else {
         for (const OfxRectI& tile : how.tiles)
             EXPECT_EQ(p.session.render(fx, 0, tile), kOfxStatOK);
@@ -213,6 +214,29 @@ TEST(Shadow, TilesAndThreadCountsGiveTheSamePixels) {
                 EXPECT_TRUE(same(*one, *render(source, s, {threads, {}}))) << threads;
             EXPECT_TRUE(same(*one, *render(source, s, {3, tiles})));
         }
+}
+
+// In the accurate mode the shadow's offsets and the least sizes are pixels of the full-size
+// image: at a render scale of ½ across and ¼ up, a horizontal offset of 16 is 8 pixels, a
+// vertical one of 16 is 4, a least width of 200 is 100 and a least height of 120 is 30.
+TEST(Shadow, OffsetsAndLeastSizesFollowTheRenderScale) {
+    const Settings s = {{"compositing", {1}},      {"marginX", {0}},
+                        {"marginY", {0}},          {"minPlateWidth", {200}},
+                        {"minPlateHeight", {120}}, {"shadowEnabled", {1}},
+                        {"shadowOffsetX", {16}},   {"shadowOffsetY", {16}},
+                        {"shadowSoftness", {0}},   {"shadowColor", {1, 0, 0, 1}}};
+    How scaled;
+    scaled.renderScale = {0.5, 0.25};
+    const auto out = render(textFrame(kFrame, {{70, 60, 90, 80}}), s, scaled);
+    // The plate: 100 × 30 about the text's centre (79.5, 69.5): 30..129 × 55..84.
+    EXPECT_EQ(at(*out, 30, 70), (Px{0, 0, 0, 255}));
+    EXPECT_EQ(at(*out, 129, 55), (Px{0, 0, 0, 255}));
+    EXPECT_EQ(at(*out, 29, 70)[3], 0);
+    EXPECT_EQ(at(*out, 130, 70)[0], 255); // the shadow beside it: 8 right
+    EXPECT_EQ(at(*out, 137, 60)[0], 255);
+    EXPECT_EQ(at(*out, 138, 60)[3], 0);
+    EXPECT_EQ(at(*out, 80, 51)[0], 255); // and 4 down
+    EXPECT_EQ(at(*out, 80, 50)[3], 0);
 }
 
 /// The columns and rows where the output differs from transparency.
