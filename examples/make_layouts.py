@@ -54,6 +54,27 @@ def over_footage(rows):
     return out
 
 
+def side_by_side(panels, gap=GAP):
+    """Panels of one height set side by side, a white gap between them."""
+    separator = [[255, 255, 255, 255]] * gap
+    picture = []
+    for rows in zip(*panels):
+        line = []
+        for i, row in enumerate(rows):
+            line += (separator if i else []) + row
+        picture.append(line)
+    return picture
+
+
+def render_with(tool, source, settings, out):
+    """Renders `source` into `out` with nimbra-render and the settings; returns its pixels."""
+    args = [tool, source, out]
+    for s in settings:
+        args += ["--set", s]
+    subprocess.run(args, check=True)
+    return read_png(out)
+
+
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
     render = sys.argv[1] if len(sys.argv) > 1 else os.path.join(
@@ -64,21 +85,11 @@ def main():
     with tempfile.TemporaryDirectory() as tmp:
         for layout in LAYOUTS:
             out = os.path.join(tmp, "out.png")
-            args = [render, source, out]
-            for s in SETTINGS + ["plateLayout=" + layout]:
-                args += ["--set", s]
-            subprocess.run(args, check=True)
-            panels.append(over_footage(read_png(out)))
+            panels.append(over_footage(
+                render_with(render, source, SETTINGS + ["plateLayout=" + layout], out)))
             if layout == "行":
                 shutil.copyfile(out, os.path.join(here, "expected-lines.png"))
-    separator = [[255, 255, 255, 255]] * GAP
-    picture = []
-    for rows in zip(*panels):
-        line = []
-        for i, row in enumerate(rows):
-            line += (separator if i else []) + row
-        picture.append(line)
-    write_png(os.path.join(here, "layouts.png"), picture)
+    write_png(os.path.join(here, "layouts.png"), side_by_side(panels))
 
 
 if __name__ == "__main__":

@@ -14,11 +14,11 @@ Only the Python standard library is used, besides nimbra-render:
 import os
 import shlex
 import shutil
-import subprocess
 import sys
 import tempfile
 
-from make_comparison import footage, read_png
+from make_comparison import footage
+from make_layouts import render_with, side_by_side
 from make_example import GLYPH, blank, text_coverage, write_png
 
 GAP = 12
@@ -49,22 +49,7 @@ def over(rows, scale=240):
 
 
 def render(tool, source, settings, out):
-    args = [tool, source, out]
-    for s in settings:
-        args += ["--set", s]
-    subprocess.run(args, check=True)
-    return read_png(out)
-
-
-def side_by_side(panels):
-    separator = [[255, 255, 255, 255]] * GAP
-    picture = []
-    for rows in zip(*panels):
-        line = []
-        for i, row in enumerate(rows):
-            line += (separator if i else []) + row
-        picture.append(line)
-    return picture
+    return render_with(tool, source, settings, out)
 
 
 def stacked(top, bottom):

@@ -15,19 +15,16 @@ Only the Python standard library is used, besides nimbra-render:
 """
 import os
 import shutil
-import subprocess
 import sys
 import tempfile
 
-from make_comparison import read_png
 from make_example import GLYPH, blank, text_coverage, write_png
-from make_layouts import over_footage
+from make_layouts import over_footage, render_with, side_by_side
 
 WIDTH, HEIGHT = 480, 270
 SETTINGS = ["marginX=6", "marginY=10", "cornerSize=10", "strokeWidth=2",
             "fillColor=0.08,0.1,0.22,0.85", "strokeColor=1,0.8,0.3,1", "compositing=正確"]
 LAYOUTS = ("全体", "ブロック", "行", "列")
-GAP = 12
 
 
 def ink(pixels, cover, colour):
@@ -60,22 +57,7 @@ def caption_input():
 
 
 def render(tool, source, settings, out):
-    args = [tool, source, out]
-    for s in settings:
-        args += ["--set", s]
-    subprocess.run(args, check=True)
-    return over_footage(read_png(out))
-
-
-def side_by_side(panels):
-    separator = [[255, 255, 255, 255]] * GAP
-    picture = []
-    for rows in zip(*panels):
-        line = []
-        for i, row in enumerate(rows):
-            line += (separator if i else []) + row
-        picture.append(line)
-    return picture
+    return over_footage(render_with(tool, source, settings, out))
 
 
 def main():
