@@ -232,4 +232,24 @@ TEST(Detection, ABandGivesUpPastItsBlockLimit) {
     }
 }
 
+// A count of no CPU (cpus 0) still scans every row once, for the extent and for the blocks.
+TEST(Detection, NoCpuStillScansEveryRow) {
+    Buffer<unsigned char> image({0, 0, 40, 20});
+    image.at(5, 3)[3] = 255;
+    image.at(30, 17)[3] = 255;
+    const plate::TextTest<unsigned char, 255> test(25.5f);
+    const plate::Extent all = plate::textExtent(image.rows(), test, serial(0), nullptr);
+    ASSERT_TRUE(all.found);
+    EXPECT_EQ(all.minX, 5);
+    EXPECT_EQ(all.maxX, 30);
+    EXPECT_EQ(all.minY, 3);
+    EXPECT_EQ(all.maxY, 17);
+    const plate::BlockSearch search =
+        plate::findBlocks(image.rows(), test, plate::Reach{}, {0, 0, 40, 20}, serial(0));
+    ASSERT_FALSE(search.overflow);
+    ASSERT_EQ(search.blocks.size(), 2u);
+    EXPECT_EQ(search.blocks[0].minY, 3);
+    EXPECT_EQ(search.blocks[1].minX, 30);
+}
+
 } // namespace

@@ -204,4 +204,17 @@ TEST(Grouping, LinePlatesJoinAndTheLimitsHold) {
     EXPECT_FLOAT_EQ(all[0][0].right, 192);
 }
 
+// Each line layout joins across its own gap only: lines join pieces above one another that
+// fewer empty rows than the gap part, vertical lines pieces side by side that fewer empty
+// columns part; blocks neither, with margins this small.
+TEST(Grouping, EachLayoutJoinsAcrossItsOwnGapOnly) {
+    const Box piece{0, 0, 0, 9}, beside{6, 6, 0, 9}, above{0, 0, 15, 20}; // 5 empty each way
+    for (PlateLayout layout : {PlateLayout::Blocks, PlateLayout::Lines, PlateLayout::Columns}) {
+        SCOPED_TRACE(static_cast<int>(layout));
+        const Reach reach = Reach::of(layoutParams(layout, 0, 0, 6));
+        EXPECT_EQ(reach.touch(piece, beside), layout == PlateLayout::Columns);
+        EXPECT_EQ(reach.touch(piece, above), layout == PlateLayout::Lines);
+    }
+}
+
 } // namespace
