@@ -274,6 +274,8 @@ protected:
 
     /// Columns [first, end) outside the plate whose source pixels are read.
     void outsideShadowed(const Row& row, const int* levels, int first, int end) const {
+        if (first >= end)
+            return; // a row without source pixels has no input row to address
         PIX* out = row.out + static_cast<std::ptrdiff_t>(first - row.outX) * 4;
         const PIX* in = row.in + static_cast<std::ptrdiff_t>(first - row.inX) * 4;
         for (int x = first; x < end; ++x, out += 4, in += 4, ++levels) {
