@@ -309,8 +309,8 @@ std::string locatePlugin(const std::string& requested) {
         installDir = exeDir.parent_path() / installDir;
     candidates.push_back(installDir / kBundleName);
     candidates.push_back(fs::path("/usr/OFX/Plugins") / kBundleName);
-    if (!inBuildTree)
-        candidates.emplace_back(NIMBRA_BUILD_BUNDLE);
+    // An installed copy never looks into the tree it was built in: that bundle may be stale,
+    // of another version, or gone, and the user asked for the installed one.
     for (const fs::path& c : candidates)
         if (fs::is_directory(c, ec))
             return c.string();

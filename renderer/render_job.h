@@ -27,8 +27,8 @@ public:
 std::string statusName(OfxStatus status);
 
 /// The bundle or binary to load: --plugin when given, else this project's bundle from the
-/// build tree (for a build-tree executable), OFX_PLUGIN_PATH, the install directory and
-/// /usr/OFX/Plugins, in that order. Throws RenderError when none exists.
+/// build tree (for the build tree's own executable only), OFX_PLUGIN_PATH, the install
+/// directory and /usr/OFX/Plugins, in that order. Throws RenderError when none exists.
 std::string locatePlugin(const std::string& requested);
 
 /// Shape of a parameter (type, dimension, options, range) read from its descriptor.

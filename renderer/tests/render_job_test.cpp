@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -238,6 +239,32 @@ TEST(FailingActions, NameTheStatusAndLeaveNoOutput) {
     }
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1)
         << "only in.png may be left";
+}
+
+// This test program is not the build tree's nimbra-render, so it stands for an installed copy:
+// with nothing in the standard places it says so, and never picks the build tree's bundle.
+TEST(PluginSearch, AnInstalledCopyNeverFallsBackToTheBuildTree) {
+    const fs::path standard = "/usr/OFX/Plugins/Nimbra_JP.ofx.bundle";
+    if (fs::exists(standard))
+        GTEST_SKIP() << standard << " is installed on this machine";
+    const fs::path empty = testDir("plugin-search");
+    const char* saved = std::getenv("OFX_PLUGIN_PATH");
+    const std::string previous = saved ? saved : "";
+    ::setenv("OFX_PLUGIN_PATH", empty.c_str(), 1);
+    std::string found, message;
+    try {
+        found = nimbra_render::locatePlugin("");
+    } catch (const nimbra_render::RenderError& e) {
+        message = e.what();
+    }
+    if (saved)
+        ::setenv("OFX_PLUGIN_PATH", previous.c_str(), 1);
+    else
+        ::unsetenv("OFX_PLUGIN_PATH");
+    EXPECT_EQ(found, "") << "picked a bundle";
+    EXPECT_NE(message.find("cannot find Nimbra_JP.ofx.bundle"), std::string::npos) << message;
+    EXPECT_NE(message.find(empty.string()), std::string::npos) << message;
+    EXPECT_EQ(message.find(NIMBRA_BUNDLE), std::string::npos) << message;
 }
 
 } // namespace
