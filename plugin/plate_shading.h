@@ -19,10 +19,10 @@ namespace plate {
 
 constexpr float kMinAlpha = 0.001f; ///< at or below this, a pixel's colour counts as 0
 
-/// Stores a working value into a channel: integers truncate toward zero and saturate at the
-/// channel's range (NaN gives 0), so out-of-range colours cannot wrap around; floats are
-/// stored as they are.
-template <class PIX, int maxValue> inline PIX storeTruncated(float value) {
+/// Stores a working value into a channel: integers truncated toward zero (or rounded to
+/// nearest) and saturated at the channel's range (NaN gives 0), so out-of-range colours cannot
+/// wrap around; floats are stored as they are.
+template <class PIX, int maxValue, bool rounded> inline PIX storeChannel(float value) {
     if constexpr (std::is_floating_point_v<PIX>) {
         return value;
     } else {
@@ -30,22 +30,16 @@ template <class PIX, int maxValue> inline PIX storeTruncated(float value) {
             return 0;
         if (value >= static_cast<float>(maxValue))
             return static_cast<PIX>(maxValue);
-        return static_cast<PIX>(value);
+        return static_cast<PIX>(rounded ? value + 0.5f : value);
     }
 }
 
-/// Stores a working value into a channel, rounded to nearest and saturated for integers (NaN
-/// gives 0); floats as they are.
+template <class PIX, int maxValue> inline PIX storeTruncated(float value) {
+    return storeChannel<PIX, maxValue, false>(value);
+}
+
 template <class PIX, int maxValue> inline PIX storeRounded(float value) {
-    if constexpr (std::is_floating_point_v<PIX>) {
-        return value;
-    } else {
-        if (!(value > 0.0f))
-            return 0;
-        if (value >= static_cast<float>(maxValue))
-            return static_cast<PIX>(maxValue);
-        return static_cast<PIX>(value + 0.5f);
-    }
+    return storeChannel<PIX, maxValue, true>(value);
 }
 
 /// A source pixel (null: none) composited over a premultiplied plate colour, as a compositor
