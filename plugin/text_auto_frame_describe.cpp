@@ -2,6 +2,8 @@
 #include "plate_params.h"
 #include "text_auto_frame.h"
 
+#include <initializer_list>
+
 namespace {
 
 constexpr const char* kPluginIdentifier = "com.example.nimbra.jp";
@@ -48,6 +50,21 @@ void defineColour(OFX::ImageEffectDescriptor& desc, OFX::PageParamDescriptor& pa
     param->setHint(hint);
     param->setDefault(r, g, b, a);
     param->setAnimates(true);
+    page.addChild(*param);
+}
+
+/// A choice of ways of working: its options in order (stored projects keep their indexes, so
+/// new ones are only appended), not animated.
+void defineChoice(OFX::ImageEffectDescriptor& desc, OFX::PageParamDescriptor& page,
+                  const char* name, const char* label, std::initializer_list<const char*> options,
+                  int defaultIndex, const char* hint) {
+    OFX::ChoiceParamDescriptor* param = desc.defineChoiceParam(name);
+    param->setLabels(label, label, label);
+    param->setHint(hint);
+    for (const char* option : options)
+        param->appendOption(option);
+    param->setDefault(defaultIndex);
+    param->setAnimates(false);
     page.addChild(*param);
 }
 
@@ -229,29 +246,12 @@ void TextAutoFramePluginFactory::describeInContext(OFX::ImageEffectDescriptor& d
 
     // Appended after the ten, so that projects saved before it existed keep their order; its
     // default keeps their look. A way of working, not something to keyframe.
-    OFX::ChoiceParamDescriptor* mode = desc.defineChoiceParam("compositing");
-    const char* label = "合成方式";
-    mode->setLabels(label, label, label);
-    mode->setHint(kCompositingHint);
-    mode->appendOption("互換");
-    mode->appendOption("正確");
-    mode->setDefault(static_cast<int>(plate::Compositing::Compatible));
-    mode->setAnimates(false);
-    page.addChild(*mode);
-
+    defineChoice(desc, page, "compositing", "合成方式", {"互換", "正確"},
+                 static_cast<int>(plate::Compositing::Compatible), kCompositingHint);
     // Appended after the compositing mode for the same reason; the default is the one plate
-    // of earlier versions.
-    OFX::ChoiceParamDescriptor* layout = desc.defineChoiceParam("plateLayout");
-    const char* layoutLabel = "枠の単位";
-    layout->setLabels(layoutLabel, layoutLabel, layoutLabel);
-    layout->setHint(kPlateLayoutHint);
-    layout->appendOption("全体");
-    layout->appendOption("ブロック");
-    layout->appendOption("行");
-    layout->appendOption("列"); // appended: stored projects keep their indexes
-    layout->setDefault(static_cast<int>(plate::PlateLayout::Whole));
-    layout->setAnimates(false);
-    page.addChild(*layout);
+    // of earlier versions, and 列 came after the other three.
+    defineChoice(desc, page, "plateLayout", "枠の単位", {"全体", "ブロック", "行", "列"},
+                 static_cast<int>(plate::PlateLayout::Whole), kPlateLayoutHint);
     // A way of working, like the layout itself: not animated.
     defineDouble(desc, page, {"lineGap", "行の間隔", 16.0, 1.0, 500.0, 1.0, 100.0, kLineGapHint},
                  false);
