@@ -48,10 +48,12 @@ struct Case {
     const char* what;
     plate::Plate plate;
     float corner, inner, softness;
+    float outline = 0; ///< above 0: no fill, an outline this wide (the shadow of a ring)
 };
 
 // Within 1 % of full scale everywhere: square and rounded corners, a joined shape with and
-// without fillets, a hard edge and wide blurs (which sample on a coarser grid).
+// without fillets, a hard edge and wide blurs (which sample on a coarser grid), and without a
+// fill, the ring of the outline alone.
 TEST(Shadow, CoverageIsTheGaussianBlurOfTheShape) {
     const int w = 72, h = 60;
     const Case cases[] = {
@@ -64,6 +66,9 @@ TEST(Shadow, CoverageIsTheGaussianBlurOfTheShape) {
         {"joined, fillets", {{14, 14, 50, 24}, {22, 24, 40, 38}}, 5, 6, 4},
         {"joined, fillets, hard", {{14, 14, 50, 24}, {22, 24, 40, 38}}, 5, 6, 0},
         {"wide", {{26, 20, 45, 38}}, 6, 0, 40},
+        {"ring", {{20, 18, 41, 33}}, 7, 0, 2, 3},
+        {"ring, hard", {{20, 18, 41, 33}}, 7, 0, 0, 3},
+        {"ring, joined, fillets", {{14, 14, 50, 24}, {22, 24, 40, 38}}, 5, 6, 4, 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -74,10 +79,20 @@ TEST(Shadow, CoverageIsTheGaussianBlurOfTheShape) {
         p.shadowSoftness = c.softness;
         p.shadowOffsetX = 3;
         p.shadowOffsetY = 2; // down on screen: -2 in the image's own rows
+        p.fillEnabled = c.outline == 0;
+        p.strokeWidth = c.outline;
         const plate::ShadowField field(p, {c.plate}, 0.0);
         ASSERT_TRUE(field.active());
-        const std::vector<double> coverage =
-            sampledCoverage(c.plate, 0.5f, c.corner, c.inner, w, h);
+        // Without a fill: the plate grown by the outline, less the plate shrunk by it.
+        const float o = c.outline;
+        std::vector<double> coverage =
+            sampledCoverage(c.plate, 0.5f + o, c.corner + o, c.inner - o, w, h);
+        if (o > 0) {
+            const std::vector<double> hole =
+                sampledCoverage(c.plate, 0.5f - o, c.corner - o, c.inner + o, w, h);
+            for (size_t i = 0; i < coverage.size(); ++i)
+                coverage[i] -= hole[i];
+        }
         const double sigma = c.softness / 2;
         const int stride = c.softness > 10 ? 3 : 1;
         double least = 1, most = 0; // the comparison must see the shadow and beyond it
@@ -90,7 +105,7 @@ TEST(Shadow, CoverageIsTheGaussianBlurOfTheShape) {
                 ASSERT_NEAR(ours, exact, 0.01) << x << "," << y;
             }
         EXPECT_LT(least, 0.01);
-        EXPECT_GT(most, c.softness > 10 ? 0.1 : 0.99);
+        EXPECT_GT(most, c.softness > 10 ? 0.1 : c.outline > 0 ? 0.5 : 0.99);
     }
 }
 
