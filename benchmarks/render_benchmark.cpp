@@ -95,10 +95,16 @@ struct Fixture {
     std::shared_ptr<ofxhost::Image> source, destination;
 };
 
+/// How a copy moves its band of rows.
+enum class Copy {
+    Rows, ///< one memcpy per row, as a render writes
+    Band, ///< one memcpy per band: the C library may use streaming stores for a large one
+};
+
 /// Copies the source into the destination, the rows split into `threads` bands each copied
-/// by a thread of its own (started per copy, as the test host starts them per render), row
-/// by row: on this machine faster than one memcpy per band.
-void copyFrame(ofxhost::Image& source, ofxhost::Image& destination, unsigned threads) {
+/// by a thread of its own (started per copy, as the test host starts them per render).
+void copyFrame(ofxhost::Image& source, ofxhost::Image& destination, unsigned threads,
+               Copy how = Copy::Rows) {
     const int height = source.height();
     const size_t row = size_t(source.width()) * source.pixelBytes();
     auto band = [&](unsigned i) {
@@ -106,8 +112,11 @@ void copyFrame(ofxhost::Image& source, ofxhost::Image& destination, unsigned thr
                   y2 = int(int64_t(height) * (i + 1) / threads);
         if (y1 >= y2)
             return;
-        for (int y = y1; y < y2; ++y)
-            std::memcpy(destination.pixel(0, y), source.pixel(0, y), row);
+        if (how == Copy::Band) // the host's rows lie one after another
+            std::memcpy(destination.pixel(0, y1), source.pixel(0, y1), row * size_t(y2 - y1));
+        else
+            for (int y = y1; y < y2; ++y)
+                std::memcpy(destination.pixel(0, y), source.pixel(0, y), row);
     };
     if (threads <= 1) {
         band(0);
@@ -131,11 +140,12 @@ struct Case {
     double shadowSoftness = -1; ///< negative: no shadow
 };
 
-/// One frame case. Each iteration renders twice and copies the frame twice on as many
-/// threads, timing only the second of each: a render after a render and a copy after a copy,
-/// as each runs in a sequence of its own (a copy right after a render runs a third slower
-/// here, as it first writes back what the render left in the cache). The render's time is
-/// the one reported; `x_memcpy` is the render's total time over the copies'.
+/// One frame case. Each iteration renders twice and copies the frame twice each way on as
+/// many threads, timing only the second of each: a render after a render and a copy after a
+/// copy, as each runs in a sequence of its own (a copy right after a render runs a third
+/// slower here, as it first writes back what the render left in the cache). The render's time
+/// is the one reported; `x_memcpy` is the render's total time over the row-by-row copies',
+/// `x_band` over the copies of one memcpy per band.
 void frameBench(benchmark::State& state, std::string bundle, Case c) {
     const int height = c.width * 9 / 16;
     Fixture f(bundle, c.width, height, static_cast<Depth>(c.depth), c.compositing, c.layout,
@@ -153,7 +163,7 @@ void frameBench(benchmark::State& state, std::string bundle, Case c) {
     const OfxRectI window{0, 0, c.width, height};
     // Warm: every page of both buffers touched.
     copyFrame(*f.source, *f.destination, c.threads);
-    double render = 0, copy = 0;
+    double render = 0, copy = 0, bandCopy = 0;
     for (auto _ : state) {
         if (f.session.render(*f.instance, 0, window) != kOfxStatOK) {
             state.SkipWithError("render failed");
@@ -168,16 +178,25 @@ void frameBench(benchmark::State& state, std::string bundle, Case c) {
         copyFrame(*f.source, *f.destination, c.threads);
         benchmark::ClobberMemory();
         const Clock::time_point t3 = Clock::now();
+        copyFrame(*f.source, *f.destination, c.threads, Copy::Band);
+        benchmark::ClobberMemory();
+        const Clock::time_point t4 = Clock::now();
+        copyFrame(*f.source, *f.destination, c.threads, Copy::Band);
+        benchmark::ClobberMemory();
+        const Clock::time_point t5 = Clock::now();
         if (status != kOfxStatOK) {
             state.SkipWithError("render failed");
             return;
         }
         render += seconds(t1 - t0);
         copy += seconds(t3 - t2);
+        bandCopy += seconds(t5 - t4);
         state.SetIterationTime(seconds(t1 - t0));
     }
     state.counters["memcpy_ms"] = 1e3 * copy / double(state.iterations());
     state.counters["x_memcpy"] = render / copy;
+    state.counters["band_ms"] = 1e3 * bandCopy / double(state.iterations());
+    state.counters["x_band"] = render / bandCopy;
 }
 
 /// The frame with the straightforward reference processors, for scale.

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Markdown tables from render_benchmark's JSON output: render ÷ memcpy per depth, mode and
-layout, one table per frame size and thread count.
+"""Markdown tables from render_benchmark's JSON output: render ÷ copy per depth, mode and
+layout, per frame size and thread count; one table against the row-by-row copy (`x_memcpy`),
+one against the copy of one memcpy per band (`x_band`) where the run measured it.
 
     build-bench/benchmarks/render_benchmark --benchmark_filter=frame/ \\
         --benchmark_out=bench.json --benchmark_out_format=json
@@ -14,6 +15,7 @@ from collections import defaultdict
 
 DEPTHS = ["8-bit", "16-bit", "float"]
 MODES = {"compatible": "互換", "accurate": "正確"}
+COPIES = {"x_memcpy": "a row-by-row memcpy", "x_band": "one memcpy per band"}
 LAYOUTS = {"whole": "全体", "blocks": "ブロック", "lines": "行", "columns": "列 (縦書き)",
            "caption": "行 (2 つの幅)", "caption-inner": "行 (2 つの幅), 内側の角丸 12",
            "whole-shadow8": "全体, 影 (ぼかし 8)", "whole-shadow200": "全体, 影 (ぼかし 200)"}
@@ -32,11 +34,12 @@ def main(path):
             continue
         size, depth, mode, layout, threads = parts[1:6]
         which = "before" if "before" in parts[6:] else "now"
-        tables[(size, threads)][(depth, mode, layout)][which] = (b["x_memcpy"], b["real_time"])
+        tables[(size, threads)][(depth, mode, layout)][which] = {
+            counter: (b[counter], b["real_time"]) for counter in COPIES if counter in b}
 
-    def cell(entry):
-        now = entry.get("now")
-        before = entry.get("before")
+    def cell(entry, counter):
+        now = entry.get("now", {}).get(counter)
+        before = entry.get("before", {}).get(counter)
         text = lambda r: f"{r[0]:.2f}× ({r[1]:.1f} ms)"
         if now and before:
             return f"{before[0]:.2f}× → **{now[0]:.2f}×** ({now[1]:.1f} ms)"
@@ -51,17 +54,20 @@ def main(path):
         rows = tables[key]
         layouts = [l for l in LAYOUTS if any(k[2] == l for k in rows)]
         n = threads.rstrip("cpu")
-        print(f"\n**{size.replace('x', ' × ')} RGBA, {n} thread{'' if n == '1' else 's'}**: "
-              "render ÷ memcpy on as many threads (render time)\n")
-        print("| depth | mode | " + " | ".join(LAYOUTS[l] for l in layouts) + " |")
-        print("|---|---|" + "---|" * len(layouts))
-        for depth in DEPTHS:
-            for mode in MODES:
-                if not any((depth, mode, l) in rows for l in layouts):
-                    continue
-                cells = [cell(rows[(depth, mode, l)]) if (depth, mode, l) in rows else ""
-                         for l in layouts]
-                print(f"| {depth} | {MODES[mode]} | " + " | ".join(cells) + " |")
+        for counter, copy in COPIES.items():
+            if not any(counter in e.get("now", {}) for e in rows.values()):
+                continue
+            print(f"\n**{size.replace('x', ' × ')} RGBA, {n} thread{'' if n == '1' else 's'}**: "
+                  f"render ÷ {copy} on as many threads (render time)\n")
+            print("| depth | mode | " + " | ".join(LAYOUTS[l] for l in layouts) + " |")
+            print("|---|---|" + "---|" * len(layouts))
+            for depth in DEPTHS:
+                for mode in MODES:
+                    if not any((depth, mode, l) in rows for l in layouts):
+                        continue
+                    cells = [cell(rows[(depth, mode, l)], counter)
+                             if (depth, mode, l) in rows else "" for l in layouts]
+                    print(f"| {depth} | {MODES[mode]} | " + " | ".join(cells) + " |")
 
 
 if __name__ == "__main__":
