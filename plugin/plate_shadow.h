@@ -486,19 +486,31 @@ private:
         }
         const int gy = floorDiv(py), dy = py - gy * step_;
         hold(cast, gy, held, room);
+        // Held apart from the members: what put() writes cannot change them.
+        const int step = step_, shift = shift_;
+        const int* low = held.low.data();
+        const int* high = held.high.data();
         // Cell by cell: between two grid columns the level is a straight line, stepped along in
         // integers (the numerator of mix(), exactly).
         for (int x = from; x < to;) {
             const int gx = floorDiv(x);
-            const int cellEnd = std::min(to, (gx + 1) * step_);
+            const int cellEnd = std::min(to, (gx + 1) * step);
             const size_t i = static_cast<size_t>(gx - held.gx0);
-            const int a = mix(held.low[i], held.high[i], dy);
-            const int b = mix(held.low[i + 1], held.high[i + 1], dy);
+            const int a = mix(low[i], high[i], dy);
+            const int b = mix(low[i + 1], high[i + 1], dy);
             // Levels are at most 4096 and the step at most 4096: an int holds the numerator.
-            const int dx = x - gx * step_, slope = b - a;
-            int numerator = a * (step_ - dx) + b * dx;
-            for (int k = x - from, stop = cellEnd - from; k < stop; ++k, numerator += slope)
-                put(k, numerator >> shift_);
+            const int dx = x - gx * step, slope = b - a;
+            int numerator = a * (step - dx) + b * dx;
+            int k = x - from;
+            const int stop = cellEnd - from;
+            for (; stop - k >= 4; k += 4, numerator += 4 * slope) {
+                put(k, numerator >> shift);
+                put(k + 1, (numerator + slope) >> shift);
+                put(k + 2, (numerator + 2 * slope) >> shift);
+                put(k + 3, (numerator + 3 * slope) >> shift);
+            }
+            for (; k < stop; ++k, numerator += slope)
+                put(k, numerator >> shift);
             x = cellEnd;
         }
     }
