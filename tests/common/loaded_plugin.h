@@ -7,12 +7,20 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 namespace nimbra_test {
 
 constexpr const char* kFilter = "OfxImageEffectContextFilter";
 constexpr const char* kGeneral = "OfxImageEffectContextGeneral";
+
+/// The module the render tests load: NIMBRA_RENDER_BUNDLE when set (a run of the same tests
+/// against the reference processor), else the built one.
+inline std::string bundleUnderTest() {
+    const char* bundle = std::getenv("NIMBRA_RENDER_BUNDLE");
+    return bundle && *bundle ? bundle : NIMBRA_BUNDLE;
+}
 
 /// Host, module and session for one test. The module stays mapped for the rest of the
 /// process (its statics too), so a test that needs a fresh module runs in its own process:

@@ -20,10 +20,7 @@ using ofxhost::Image;
 using Px = std::array<double, 4>;
 using Settings = std::vector<std::pair<const char*, std::vector<double>>>;
 
-std::string bundleUnderTest() {
-    const char* bundle = std::getenv("NIMBRA_RENDER_BUNDLE");
-    return bundle && *bundle ? bundle : NIMBRA_BUNDLE;
-}
+using nimbra_test::bundleUnderTest;
 
 constexpr double kBlocks = 1, kLines = 2, kColumns = 3;
 

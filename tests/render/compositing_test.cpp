@@ -22,10 +22,7 @@ using ofxhost::Depth;
 using ofxhost::Image;
 using Px = std::array<double, 4>;
 
-std::string bundleUnderTest() {
-    const char* bundle = std::getenv("NIMBRA_RENDER_BUNDLE");
-    return bundle && *bundle ? bundle : NIMBRA_BUNDLE;
-}
+using nimbra_test::bundleUnderTest;
 
 double fullScale(Depth depth) {
     return depth == Depth::Byte ? 255 : depth == Depth::Short ? 65535 : 1;

@@ -23,12 +23,7 @@ using ofxhost::Depth;
 using ofxhost::Image;
 using Px = std::array<double, 4>;
 
-/// The fast module unless the environment names another build of the effect (the reference
-/// processor runs the same checks).
-std::string bundleUnderTest() {
-    const char* bundle = std::getenv("NIMBRA_RENDER_BUNDLE");
-    return bundle && *bundle ? bundle : NIMBRA_BUNDLE;
-}
+using nimbra_test::bundleUnderTest;
 
 /// One instance with a Source and a destination image, both clips formatted to match.
 struct Rig {

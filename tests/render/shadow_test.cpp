@@ -18,10 +18,7 @@ using ofxhost::Image;
 using Px = std::array<double, 4>;
 using Settings = std::vector<std::pair<const char*, std::vector<double>>>;
 
-std::string bundleUnderTest() {
-    const char* bundle = std::getenv("NIMBRA_RENDER_BUNDLE");
-    return bundle && *bundle ? bundle : NIMBRA_BUNDLE;
-}
+using nimbra_test::bundleUnderTest;
 
 /// Opaque white text rectangles (x1, y1, x2, y2; half-open) over transparency.
 std::shared_ptr<Image> textFrame(OfxRectI bounds, const std::vector<OfxRectI>& text,
