@@ -603,25 +603,27 @@ TEST(RenderPixels, HiddenColourOfPremultipliedPixelsStaysHidden) {
 TEST(RenderPixels, NonFiniteParametersCopyTheSource) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
-    const char* distances[] = {"marginX",    "marginY",     "yOffset",
-                               "cornerSize", "strokeWidth", "detectionThreshold"};
+    const char* distances[] = {"marginX",         "marginY",       "yOffset",
+                               "cornerSize",      "strokeWidth",   "detectionThreshold",
+                               "innerCornerSize", "minPlateWidth", "minPlateHeight",
+                               "shadowOffsetX",   "shadowOffsetY", "shadowSoftness"};
     std::vector<std::pair<const char*, std::vector<double>>> settings;
     for (const char* name : distances)
         for (double bad : {nan, inf, -inf, 1e300})
             settings.push_back({name, {bad}});
-    for (const char* name : {"fillColor", "strokeColor"})
+    for (const char* name : {"fillColor", "strokeColor", "shadowColor"})
         for (int c = 0; c < 4; ++c) {
             std::vector<double> colour = {0.5, 0.5, 0.5, 1};
             colour[static_cast<size_t>(c)] = c % 2 ? inf : nan;
             settings.push_back({name, colour});
         }
-    // The line gap is a distance of the block and line layouts.
+    // The line gap is a distance of the block, line and vertical line layouts.
     for (double bad : {nan, inf, -inf})
         settings.push_back({"lineGap", {bad}});
     for (const auto& [name, values] : settings) {
         const bool gap = std::string(name) == "lineGap";
         for (double mode : {0.0, 1.0})
-            for (double layout : gap ? std::vector<double>{1, 2} : std::vector<double>{0}) {
+            for (double layout : gap ? std::vector<double>{1, 2, 3} : std::vector<double>{0}) {
                 SCOPED_TRACE(std::string(name) + " " + std::to_string(values[0]) + " mode " +
                              std::to_string(mode) + " layout " + std::to_string(layout));
                 Rig rig({0, 0, 40, 30}, {0, 0, 40, 30});
@@ -631,6 +633,7 @@ TEST(RenderPixels, NonFiniteParametersCopyTheSource) {
                 rig.set("strokeWidth", {2});
                 rig.set("compositing", {mode});
                 rig.set("plateLayout", {layout});
+                rig.set("shadowEnabled", {1}); // the shadow's values count only with it on
                 rig.set(name, values);
                 ASSERT_EQ(rig.renderAll(), kOfxStatOK);
                 EXPECT_TRUE(sameImage(*rig.src, *rig.dst));
