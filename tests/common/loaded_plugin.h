@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace nimbra_test {
 
@@ -20,6 +22,23 @@ constexpr const char* kGeneral = "OfxImageEffectContextGeneral";
 inline std::string bundleUnderTest() {
     const char* bundle = std::getenv("NIMBRA_RENDER_BUNDLE");
     return bundle && *bundle ? bundle : NIMBRA_BUNDLE;
+}
+
+/// Opaque white text as solid rectangles (x1, y1, x2, y2; half-open) over transparency.
+inline std::shared_ptr<ofxhost::Image>
+textFrame(OfxRectI bounds, const std::vector<OfxRectI>& text,
+          ofxhost::Depth depth = ofxhost::Depth::Byte,
+          ofxhost::RowOrder order = ofxhost::RowOrder::BottomUp) {
+    auto image = std::make_shared<ofxhost::Image>(bounds, ofxhost::Components::RGBA, depth, order);
+    const double full = depth == ofxhost::Depth::Byte    ? 255
+                        : depth == ofxhost::Depth::Short ? 65535
+                                                         : 1;
+    for (const OfxRectI& r : text)
+        for (int y = r.y1; y < r.y2; ++y)
+            for (int x = r.x1; x < r.x2; ++x)
+                for (int c = 0; c < 4; ++c)
+                    image->set(x, y, c, full);
+    return image;
 }
 
 /// Host, module and session for one test. The module stays mapped for the rest of the

@@ -21,19 +21,9 @@ using Px = std::array<double, 4>;
 using Settings = std::vector<std::pair<const char*, std::vector<double>>>;
 
 using nimbra_test::bundleUnderTest;
+using nimbra_test::textFrame;
 
 constexpr double kBlocks = 1, kLines = 2, kColumns = 3;
-
-/// Text as solid 8-bit rectangles (x1, y1, x2, y2; half-open) over transparency.
-std::shared_ptr<Image> textFrame(OfxRectI bounds, const std::vector<OfxRectI>& text) {
-    auto image = std::make_shared<Image>(bounds, Components::RGBA, Depth::Byte);
-    for (const OfxRectI& r : text)
-        for (int y = r.y1; y < r.y2; ++y)
-            for (int x = r.x1; x < r.x2; ++x)
-                for (int c = 0; c < 4; ++c)
-                    image->set(x, y, c, 255);
-    return image;
-}
 
 /// One render of the whole frame through a fresh instance: an opaque red fill, no outline,
 /// unless the settings say otherwise.

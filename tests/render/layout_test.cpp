@@ -21,25 +21,13 @@ using Px = std::array<double, 4>;
 using Settings = std::vector<std::pair<const char*, std::vector<double>>>;
 
 using nimbra_test::bundleUnderTest;
+using nimbra_test::textFrame;
 
 constexpr double kWhole = 0, kBlocks = 1, kLines = 2, kColumns = 3;
 const Depth kDepths[] = {Depth::Byte, Depth::Short, Depth::Float};
 
 double fullScale(Depth depth) {
     return depth == Depth::Byte ? 255 : depth == Depth::Short ? 65535 : 1;
-}
-
-/// Text as solid rectangles (x1, y1, x2, y2; half-open) over transparency.
-std::shared_ptr<Image> textFrame(OfxRectI bounds, const std::vector<OfxRectI>& text,
-                                 Depth depth = Depth::Byte) {
-    auto image = std::make_shared<Image>(bounds, Components::RGBA, depth);
-    const double full = fullScale(depth);
-    for (const OfxRectI& r : text)
-        for (int y = r.y1; y < r.y2; ++y)
-            for (int x = r.x1; x < r.x2; ++x)
-                for (int c = 0; c < 4; ++c)
-                    image->set(x, y, c, full);
-    return image;
 }
 
 struct Render {

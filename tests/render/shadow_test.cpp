@@ -19,18 +19,7 @@ using Px = std::array<double, 4>;
 using Settings = std::vector<std::pair<const char*, std::vector<double>>>;
 
 using nimbra_test::bundleUnderTest;
-
-/// Opaque white text rectangles (x1, y1, x2, y2; half-open) over transparency.
-std::shared_ptr<Image> textFrame(OfxRectI bounds, const std::vector<OfxRectI>& text,
-                                 ofxhost::RowOrder order = ofxhost::RowOrder::BottomUp) {
-    auto image = std::make_shared<Image>(bounds, Components::RGBA, Depth::Byte, order);
-    for (const OfxRectI& r : text)
-        for (int y = r.y1; y < r.y2; ++y)
-            for (int x = r.x1; x < r.x2; ++x)
-                for (int c = 0; c < 4; ++c)
-                    image->set(x, y, c, 255);
-    return image;
-}
+using nimbra_test::textFrame;
 
 struct How {
     unsigned threads = 2;
@@ -96,7 +85,7 @@ TEST(Shadow, LiesRightAndDownOnScreenInEitherRowOrder) {
         for (double mode : {0.0, 1.0}) {
             SCOPED_TRACE(testing::Message()
                          << "order " << static_cast<int>(order) << " mode " << mode);
-            const auto out = render(textFrame(kFrame, {kText}, order),
+            const auto out = render(textFrame(kFrame, {kText}, Depth::Byte, order),
                                     with(with(kPlate, kHardShadow), {{"compositing", {mode}}}));
             // The shadow is the plate moved: 28..107 × 47..76.
             EXPECT_EQ(at(*out, 104, 50), (Px{0, 0, 0, 255})); // right of the plate, below it
