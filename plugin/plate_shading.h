@@ -269,8 +269,7 @@ template <class PIX, int maxValue> struct AccurateShading {
     static constexpr Edges kEdges = Edges::HalfPixelOutside;
 
     explicit AccurateShading(const Params& p)
-        : scale(static_cast<float>(maxValue)), unit(1.0f / static_cast<float>(maxValue)),
-          straight(p.straight), fillEnabled(p.fillEnabled), strokeActive(p.strokeActive()),
+        : straight(p.straight), fillEnabled(p.fillEnabled), strokeActive(p.strokeActive()),
           strokeWidth(p.strokeWidth), reach(static_cast<float>(p.outlineReach())), tint(p) {
         for (int c = 0; c < 3; ++c) {
             fill[c] = p.fillColor[c] * p.fillColor[3];
@@ -281,8 +280,6 @@ template <class PIX, int maxValue> struct AccurateShading {
         plateFrom(fillEnabled ? 1.0f : 0.0f, 0.0f, interior);
     }
 
-    float scale;
-    float unit;    ///< 1 / scale
     bool straight; ///< the source declares straight colour: premultiply it on reading
     bool fillEnabled;
     bool strokeActive;
