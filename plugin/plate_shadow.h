@@ -159,20 +159,26 @@ private:
 /// The shadow of every plate of a render.
 class ShadowField {
 public:
-    static constexpr int kLevels = 4096; ///< coverage is counted in 1/kLevels
+    static constexpr int kLevels = 4096;       ///< coverage is counted in 1/kLevels
+    static constexpr double kMaxSigma = 50000; ///< pixels: softness 100000, 100 × its range
+    static constexpr double kMaxOffset = 1e9;  ///< pixels, either way
 
     ShadowField() = default;
     /// `reach` is the outline's half-width where it is drawn (0 where not).
     ShadowField(const Params& p, const Plates& plates, double reach) {
         if (!p.shadowEnabled || !(p.fillEnabled || p.strokeActive()) || plates.empty())
             return;
-        sigma_ = std::max(0.0, 0.5 * static_cast<double>(p.shadowSoftness));
+        // Hosts pass values beyond the parameters' ranges. A blur far wider than any frame
+        // leaves no level above 0 there, and an offset of more than a billion pixels puts the
+        // shadow beyond every frame: held there, the tables stay small and the arithmetic in
+        // range.
+        sigma_ = std::clamp(0.5 * static_cast<double>(p.shadowSoftness), 0.0, kMaxSigma);
         cut_ = 4 * sigma_ + 1.5; // beyond, a pixel's weight is under 1/30000
         for (step_ = 1, shift_ = 0; 2 * step_ <= sigma_ / 4 && shift_ < 12; step_ *= 2)
             ++shift_;
         // Down on screen is down in the image's own coordinates, whatever the row order.
-        offsetX_ = p.shadowOffsetX;
-        offsetY_ = -static_cast<double>(p.shadowOffsetY);
+        offsetX_ = std::clamp(static_cast<double>(p.shadowOffsetX), -kMaxOffset, kMaxOffset);
+        offsetY_ = -std::clamp(static_cast<double>(p.shadowOffsetY), -kMaxOffset, kMaxOffset);
         xAxis_ = Axis(offsetX_, sigma_, cut_);
         yAxis_ = Axis(offsetY_, sigma_, cut_);
         const float r = static_cast<float>(reach);

@@ -268,4 +268,25 @@ TEST(LeastSize, EveryLayoutGrowsItsPlatesAboutTheirCentres) {
     EXPECT_EQ(covered(*large).y2, 140);
 }
 
+// Hosts pass values beyond the ranges (MLT does, from a project file): a blur far wider than
+// the frame, or an offset far beyond it, leaves the frame as it is without a shadow, and the
+// render neither runs out of memory nor leaves the arithmetic's range.
+TEST(Shadow, ValuesFarBeyondTheRangesLeaveNoShadowOnTheFrame) {
+    const auto source = textFrame(kFrame, {kText});
+    const auto plain = render(source, kPlate);
+    const std::pair<const char*, std::vector<double>> extremes[] = {
+        {"shadowSoftness", {1e9, 1e30}},
+        {"shadowOffsetX", {1e9, 1e30, -1e30}},
+        {"shadowOffsetY", {1e9, 1e30, -1e30}}};
+    for (const auto& [name, values] : extremes)
+        for (double v : values) {
+            SCOPED_TRACE(std::string(name) + " " + std::to_string(v));
+            const Settings s = with(kPlate, {{"shadowEnabled", {1}},
+                                             {"shadowColor", {0, 0, 0, 1}},
+                                             {"shadowSoftness", {0}},
+                                             {name, {v}}});
+            EXPECT_TRUE(same(*plain, *render(source, s)));
+        }
+}
+
 } // namespace
