@@ -1,5 +1,6 @@
 // Status names, the exception classes, the suite-status check and the diagnostic log's format.
 #include "core.h"
+#include "scratch_file.h"
 
 #include <gtest/gtest.h>
 
@@ -81,7 +82,7 @@ TEST(LogFileName, ComesFromTheEnvironmentAtStartUp) {
 class OpenLog : public testing::Test {
 protected:
     void SetUp() override {
-        file_ = std::tmpfile();
+        file_ = scratch_.get();
         ASSERT_NE(file_, nullptr);
         OFX::Private::setLogStream(file_);
     }
@@ -91,7 +92,6 @@ protected:
             OFX::logOutdent();
         while (OFX::Private::logIndentLevel() < 0)
             OFX::logIndent();
-        std::fclose(file_);
     }
     std::string contents() {
         std::fflush(file_);
@@ -103,6 +103,7 @@ protected:
             text.append(buffer, n);
         return text;
     }
+    nimbra_test::ScratchFile scratch_;
     std::FILE* file_ = nullptr;
 };
 

@@ -2,6 +2,7 @@
 // failing status surfaces with and without throwOnFailure.
 #include "host.h"
 #include "properties.h"
+#include "scratch_file.h"
 
 #include <gtest/gtest.h>
 
@@ -18,13 +19,12 @@ protected:
     void SetUp() override {
         OFX::setHost(host.ofxHost());
         OFX::Private::fetchHostSuites();
-        log_ = std::tmpfile();
+        log_ = scratch_.get();
         ASSERT_NE(log_, nullptr);
         OFX::Private::setLogStream(log_);
     }
     void TearDown() override {
         OFX::Private::setLogStream(nullptr);
-        std::fclose(log_);
         OFX::Private::releaseHostSuites();
         OFX::setHost(nullptr);
     }
@@ -47,6 +47,7 @@ protected:
     OFX::PropertySet props{set.handle()};
 
 private:
+    nimbra_test::ScratchFile scratch_;
     std::FILE* log_ = nullptr;
     long read_ = 0;
 };
